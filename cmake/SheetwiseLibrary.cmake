@@ -1,0 +1,40 @@
+# One static library per folder, from every .cpp in it, so that an undeclared dependency fails to
+# link. sheetwise_library(NAME DEPS dep...)
+function(sheetwise_library name)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(sources)
+    add_library(${name} STATIC ${sources})
+    target_link_libraries(${name} PUBLIC ${ARG_DEPS})
+  else()
+    add_library(${name} INTERFACE)
+    target_link_libraries(${name} INTERFACE ${ARG_DEPS})
+  endif()
+endfunction()
+
+# The tests of one folder: tests/<folder>/*_test.cpp make <name>_tests; files named
+# *_thread_test.cpp make <name>_thread_tests, which also run under ThreadSanitizer (label thread).
+function(sheetwise_tests name dir)
+  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  file(GLOB all CONFIGURE_DEPENDS ${dir}/*_test.cpp)
+  file(GLOB threaded CONFIGURE_DEPENDS ${dir}/*_thread_test.cpp)
+  set(plain ${all})
+  if(threaded)
+    list(REMOVE_ITEM plain ${threaded})
+  endif()
+  file(GLOB support CONFIGURE_DEPENDS ${dir}/*_support.cpp)
+  if(plain)
+    add_executable(${name}_tests ${plain} ${support})
+    target_link_libraries(${name}_tests PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main)
+    gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300
+                         ENVIRONMENT "SHEETWISE_SHARED=${SHEETWISE_SHARED}")
+  endif()
+  if(threaded)
+    add_executable(${name}_thread_tests ${threaded} ${support})
+    target_link_libraries(${name}_thread_tests PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main)
+    gtest_discover_tests(${name}_thread_tests DISCOVERY_TIMEOUT 60
+                         PROPERTIES LABELS thread TIMEOUT 300
+                         ENVIRONMENT "SHEETWISE_SHARED=${SHEETWISE_SHARED}")
+    add_dependencies(thread_tests ${name}_thread_tests)
+  endif()
+endfunction()
