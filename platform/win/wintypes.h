@@ -192,6 +192,7 @@ inline constexpr LONG ERROR_SUCCESS = 0;
 inline constexpr LONG ERROR_INVALID_FUNCTION = 1;
 inline constexpr LONG ERROR_FILE_NOT_FOUND = 2;
 inline constexpr LONG ERROR_PATH_NOT_FOUND = 3;
+inline constexpr LONG ERROR_TOO_MANY_OPEN_FILES = 4;
 inline constexpr LONG ERROR_ACCESS_DENIED = 5;
 inline constexpr LONG ERROR_INVALID_HANDLE = 6;
 inline constexpr LONG ERROR_NOT_ENOUGH_MEMORY = 8;
@@ -219,6 +220,7 @@ inline constexpr LONG ERROR_NO_UNICODE_TRANSLATION = 1113;
 inline constexpr LONG ERROR_INVALID_WINDOW_HANDLE = 1400;
 inline constexpr LONG ERROR_INVALID_THREAD_ID = 1444;
 inline constexpr LONG ERROR_TIMEOUT = 1460;
+inline constexpr LONG ERROR_NOT_ENOUGH_QUOTA = 1816;
 
 /// The calling thread's last error, as SetLastError left it. Thread-local.
 DWORD GetLastError();
