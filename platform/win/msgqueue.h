@@ -89,11 +89,11 @@ BOOL GetMessageW(LPMSG msg, HWND hwnd, UINT min, UINT max);
 /// Nothing to translate without keyboard input: returns FALSE (no character message posted),
 /// as Windows does for every message that is not a key message.
 BOOL TranslateMessage(const MSG* msg);
-/// Delivers a thread message on the calling thread: a WM_TIMER whose lParam is the TIMERPROC of
-/// one of this thread's live timers calls that procedure (hwnd, WM_TIMER, id, tick count) and
-/// returns 0; a message id with a handler registered by win_internal::SetThreadMessageHandler
-/// runs it and returns its result; anything else returns 0 and does nothing. A message with a
-/// non-null hwnd returns 0 with ERROR_INVALID_WINDOW_HANDLE.
+/// Delivers a thread message on the calling thread: a WM_TIMER whose wParam is a live timer of
+/// this thread and whose lParam is that timer's TIMERPROC calls the procedure (hwnd, WM_TIMER,
+/// id, tick count) and returns 0; a message id with a handler registered by
+/// win_internal::SetThreadMessageHandler runs it and returns its result; anything else returns 0
+/// and does nothing. A message with a non-null hwnd returns 0 with ERROR_INVALID_WINDOW_HANDLE.
 LRESULT DispatchMessageW(const MSG* msg);
 
 /// Waits as WaitForMultipleObjects (at most MAXIMUM_WAIT_OBJECTS - 1 handles; `count` 0 is

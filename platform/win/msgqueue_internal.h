@@ -7,8 +7,8 @@
 // - MsgWaitForFdAndMessages: the host waits on terminal input and its queue in one call.
 // - ThreadHasMessageQueue: whether posting to a thread can still work (an apartment whose owner
 //   thread ended answers RPC_E_DISCONNECTED). To wait for a thread's end, use OpenThread.
-// - FakeClock and WaitForThreadIdle: tests drive timers by hand and know when a message loop on
-//   another thread has nothing left to do.
+// - FakeClock, WaitForThreadIdle and WaitForWaiters: tests drive timers by hand and know when
+//   another thread is blocked, without sleeping.
 #pragma once
 
 #include "platform/win/msgqueue.h"
@@ -70,5 +70,10 @@ class FakeClock {
 /// timeout or when the thread has no queue. For tests: lets them advance a fake clock exactly
 /// when the loop is blocked, without sleeping.
 bool WaitForThreadIdle(DWORD thread_id, DWORD ms);
+
+/// Blocks until at least `count` threads are in a wait on the object behind `handle` (an event
+/// or a thread), or `ms` pass on the real clock. Returns false on timeout or for a handle that
+/// is not open. For tests: a thread counted here sees every SetEvent from now on.
+bool WaitForWaiters(HANDLE handle, DWORD count, DWORD ms);
 
 }  // namespace win_internal
