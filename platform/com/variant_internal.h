@@ -1,0 +1,13 @@
+// Helpers shared by variant.cpp and varconv.cpp.
+#pragma once
+
+#include "platform/com/comtypes.h"
+
+namespace sw::com {
+
+/// Whether `vt` names a type a VARIANT may hold here: the base types VT_EMPTY..VT_DECIMAL and
+/// VT_I1..VT_UINT, optionally VT_BYREF (but not of VT_EMPTY or VT_NULL). VT_ARRAY is refused:
+/// this runtime has no SAFEARRAY support.
+bool IsValidVariantType(VARTYPE vt);
+
+}  // namespace sw::com
