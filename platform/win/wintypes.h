@@ -78,6 +78,13 @@ struct POINT {
   LONG y;
 };
 
+/// A time stamp in 100-nanosecond intervals since 1601-01-01 UTC, split into two halves.
+struct FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+};
+using PFILETIME = FILETIME*;
+
 struct RECT {
   LONG left;
   LONG top;
@@ -204,11 +211,16 @@ inline constexpr LONG ERROR_NOT_SUPPORTED = 50;
 inline constexpr LONG ERROR_FILE_EXISTS = 80;
 inline constexpr LONG ERROR_INVALID_PARAMETER = 87;
 inline constexpr LONG ERROR_INSUFFICIENT_BUFFER = 122;
+inline constexpr LONG ERROR_INVALID_NAME = 123;
 inline constexpr LONG ERROR_MOD_NOT_FOUND = 126;
 inline constexpr LONG ERROR_PROC_NOT_FOUND = 127;
+inline constexpr LONG ERROR_BAD_PATHNAME = 161;
 inline constexpr LONG ERROR_ALREADY_EXISTS = 183;
+inline constexpr LONG ERROR_BAD_EXE_FORMAT = 193;
 inline constexpr LONG ERROR_MORE_DATA = 234;
 inline constexpr LONG ERROR_NO_MORE_ITEMS = 259;
+inline constexpr LONG ERROR_MR_MID_NOT_FOUND = 317;
+inline constexpr LONG ERROR_NOACCESS = 998;
 inline constexpr LONG ERROR_INVALID_FLAGS = 1004;
 inline constexpr LONG ERROR_BADDB = 1009;
 inline constexpr LONG ERROR_BADKEY = 1010;
@@ -217,9 +229,11 @@ inline constexpr LONG ERROR_CANTREAD = 1012;
 inline constexpr LONG ERROR_CANTWRITE = 1013;
 inline constexpr LONG ERROR_KEY_DELETED = 1018;
 inline constexpr LONG ERROR_NO_UNICODE_TRANSLATION = 1113;
+inline constexpr LONG ERROR_NO_ASSOCIATION = 1155;
 inline constexpr LONG ERROR_INVALID_WINDOW_HANDLE = 1400;
 inline constexpr LONG ERROR_INVALID_THREAD_ID = 1444;
 inline constexpr LONG ERROR_TIMEOUT = 1460;
+inline constexpr LONG ERROR_RESOURCE_LANG_NOT_FOUND = 1815;
 inline constexpr LONG ERROR_NOT_ENOUGH_QUOTA = 1816;
 
 /// The calling thread's last error, as SetLastError left it. Thread-local.
