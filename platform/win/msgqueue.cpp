@@ -93,6 +93,7 @@ class MessageQueue final : public QueueWaitable {
       quit_pending_ = true;
       quit_code_ = code;
       wake = waiting_ && wake_on_post_;
+      if (wake) idle_ = false;
     }
     if (wake) waker_->Notify();
   }

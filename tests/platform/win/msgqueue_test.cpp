@@ -267,3 +267,34 @@ TEST(MsgWaitForMultipleObjects, QueueInputEndsTheWaitOnlyForItsMask) {
   EXPECT_EQ(MsgWaitForMultipleObjects(0, nullptr, FALSE, 0, QS_TIMER), WAIT_OBJECT_0);
   KillTimer(nullptr, id);
 }
+
+TEST(SetTimer, FollowsTheClockThatIsInstalled) {
+  Drain();
+  // On the real clock a due timer ends a blocked wait by itself (the limit only guards a hang).
+  const UINT_PTR real = SetTimer(nullptr, 0, USER_TIMER_MINIMUM, nullptr);
+  EXPECT_EQ(MsgWaitForMultipleObjects(0, nullptr, FALSE, 60'000, QS_TIMER), WAIT_OBJECT_0);
+  MSG msg;
+  ASSERT_TRUE(GetMessageW(&msg, nullptr, 0, 0));
+  EXPECT_EQ(msg.message, WM_TIMER);
+  EXPECT_EQ(msg.wParam, real);
+  KillTimer(nullptr, real);
+
+  // A timer set before a fake clock comes is rescheduled on it, and again on the real clock when
+  // the fake one goes (its fake due time means nothing there).
+  const UINT_PTR id = SetTimer(nullptr, 0, 1000, nullptr);
+  {
+    win_internal::FakeClock clock(5000);
+    EXPECT_EQ(GetTickCount64(), 5000u);
+    EXPECT_FALSE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
+    clock.Advance(1000);
+    EXPECT_EQ(GetTickCount(), 6000u);
+    ASSERT_TRUE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
+    EXPECT_EQ(msg.wParam, id);
+    EXPECT_EQ(msg.time, 6000u);
+  }
+  EXPECT_GT(GetTickCount64(), 0u);
+  EXPECT_NE(GetTickCount64(), 6000u);
+  ASSERT_TRUE(SetTimer(nullptr, id, 1'000'000, nullptr));  // far off on any clock
+  EXPECT_FALSE(PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE));
+  KillTimer(nullptr, id);
+}
