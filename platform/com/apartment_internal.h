@@ -6,6 +6,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <type_traits>
 #include <unordered_set>
 
 #include "platform/com/comtypes.h"
@@ -15,7 +16,7 @@ namespace com_internal {
 /// A borrowed callable `void()`; the callee must outlive the call.
 class FunctionRef {
  public:
-  template <class F>
+  template <class F, class = std::enable_if_t<!std::is_same_v<std::decay_t<F>, FunctionRef>>>
   FunctionRef(F& f)  // NOLINT(google-explicit-constructor): used like a std::function argument
       : obj_(&f), call_([](void* o) { (*static_cast<F*>(o))(); }) {}
   void operator()() const { call_(obj_); }

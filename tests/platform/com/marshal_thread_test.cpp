@@ -1,0 +1,486 @@
+// Apartments, proxies between threads, the running-object table across apartments, and the live
+// link's call pattern end to end.
+#include "platform/com/marshal.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+#include <vector>
+
+#include "com_test_support.h"
+#include "platform/com/errorinfo.h"
+#include "platform/com/rot.h"
+#include "platform/win/msgqueue.h"
+#include "platform/win/msgqueue_internal.h"
+
+using namespace comtest;
+
+namespace {
+
+constexpr CLSID CLSID_TestWorker = {
+    0x8E0F1A30, 0x3333, 0x4A4A, {0x80, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x03}};
+
+// The test body runs on the gtest thread, which becomes an STA for the test's duration.
+struct Sta {
+  Sta() {
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    RegisterTestTypeLib();
+  }
+  ~Sta() {
+    PumpPending();  // releases that other apartments posted to us
+    CoUninitialize();
+  }
+};
+
+template <class T>
+CComObject<T>* Make() {
+  CComObject<T>* p = nullptr;
+  CComObject<T>::CreateInstance(&p);
+  p->AddRef();
+  return p;
+}
+
+// Makes a worker on `owner` and returns a proxy to it for the calling thread.
+ITestWorker* WorkerOn(StaThread& owner, CComObject<Worker>** real = nullptr) {
+  IStream* stream = nullptr;
+  owner.Run([&] {
+    auto* w = Make<Worker>();
+    EXPECT_EQ(CoMarshalInterThreadInterfaceInStream(IID_ITestWorker, static_cast<ITestWorker*>(w),
+                                                    &stream),
+              S_OK);
+    if (real) *real = w;
+    w->Release();  // the stream holds the object now
+  });
+  ITestWorker* proxy = nullptr;
+  EXPECT_EQ(
+      CoGetInterfaceAndReleaseStream(stream, IID_ITestWorker, reinterpret_cast<void**>(&proxy)),
+      S_OK);
+  return proxy;
+}
+
+ULONG RefCount(IUnknown* p) {
+  p->AddRef();
+  return p->Release();
+}
+
+VARIANT Dispatch(IDispatch* d) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_DISPATCH;
+  v.pdispVal = d;
+  return v;
+}
+
+}  // namespace
+
+TEST(Apartments, InitialisationCountsAndModes) {
+  std::thread t([] {
+    APTTYPE type;
+    int qualifier = 0;
+    EXPECT_EQ(CoGetApartmentType(&type, &qualifier), CO_E_NOTINITIALIZED);
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    EXPECT_EQ(CoInitialize(nullptr), S_FALSE);
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), RPC_E_CHANGED_MODE);
+    EXPECT_EQ(CoGetApartmentType(&type, &qualifier), S_OK);
+    EXPECT_EQ(type, APTTYPE_STA);
+    CoUninitialize();
+    EXPECT_EQ(CoGetApartmentType(&type, &qualifier), S_OK);  // still once initialised
+    CoUninitialize();
+    EXPECT_EQ(CoGetApartmentType(&type, &qualifier), CO_E_NOTINITIALIZED);
+    CoUninitialize();  // unbalanced: nothing happens
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), RPC_E_CHANGED_MODE);
+    EXPECT_EQ(CoGetApartmentType(&type, &qualifier), S_OK);
+    EXPECT_EQ(type, APTTYPE_MTA);
+    CoUninitialize();
+    EXPECT_EQ(CoInitializeEx(reinterpret_cast<LPVOID>(1), COINIT_APARTMENTTHREADED), E_INVALIDARG);
+    EXPECT_EQ(CoInitializeEx(nullptr, 0x100), E_INVALIDARG);
+  });
+  t.join();
+}
+
+TEST(Proxy, CallsRunOnTheOwnerThreadWithValuesCopied) {
+  Sta sta;
+  StaThread owner;
+  CComObject<Worker>* real = nullptr;
+  ITestWorker* proxy = WorkerOn(owner, &real);
+  ASSERT_NE(proxy, nullptr);
+  EXPECT_NE(proxy, static_cast<ITestWorker*>(real));
+
+  LONG tid = 0;
+  ASSERT_EQ(proxy->WhereAmI(&tid), S_OK);
+  EXPECT_EQ(static_cast<DWORD>(tid), owner.id());
+  LONG sum = 0;
+  ASSERT_EQ(proxy->Add(40, 2, &sum), S_OK);
+  EXPECT_EQ(sum, 42);
+  ASSERT_EQ(proxy->put_Value(9), S_OK);
+  LONG value = 0;
+  ASSERT_EQ(proxy->get_Value(&value), S_OK);
+  EXPECT_EQ(value, 9);
+  BSTR in = SysAllocString(L"Zelle ä");
+  BSTR out = nullptr;
+  ASSERT_EQ(proxy->Echo(in, &out), S_OK);
+  EXPECT_STREQ(out, L"Zelle ä");
+  EXPECT_NE(out, in);
+  SysFreeString(in);
+  SysFreeString(out);
+
+  // Identity: every proxy of the object answers the same IUnknown.
+  IUnknown* unk1 = nullptr;
+  IUnknown* unk2 = nullptr;
+  IDispatch* disp = nullptr;
+  ASSERT_EQ(proxy->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unk1)), S_OK);
+  ASSERT_EQ(proxy->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&disp)), S_OK);
+  ASSERT_EQ(disp->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(&unk2)), S_OK);
+  EXPECT_EQ(unk1, unk2);
+  void* none = nullptr;
+  EXPECT_EQ(proxy->QueryInterface(IID_IConnectionPointContainer, &none), E_NOINTERFACE);
+  EXPECT_EQ(proxy->QueryInterface(IID_IAgileObject, &none), E_NOINTERFACE);
+
+  // A by-reference argument comes back; an interface argument from this thread arrives on the
+  // owner as a proxy to us, so the owner's call back into it runs here while we wait.
+  LONG scaled = 5;
+  VARIANT args[2];
+  VariantInit(&args[0]);
+  VariantInit(&args[1]);
+  args[0].vt = VT_I4;
+  args[0].lVal = 3;
+  args[1].vt = VT_I4 | VT_BYREF;
+  args[1].plVal = &scaled;
+  DISPPARAMS dp{args, nullptr, 2, 0};
+  ASSERT_EQ(disp->Invoke(8, IID_NULL, 0, DISPATCH_METHOD, &dp, nullptr, nullptr, nullptr), S_OK);
+  EXPECT_EQ(scaled, 15);
+
+  auto* mine = Make<Worker>();
+  VARIANT arg = Dispatch(static_cast<ITestWorker*>(mine));
+  DISPPARAMS one{&arg, nullptr, 1, 0};
+  VARIANT result;
+  VariantInit(&result);
+  ASSERT_EQ(disp->Invoke(6, IID_NULL, 0, DISPATCH_METHOD, &one, &result, nullptr, nullptr), S_OK);
+  EXPECT_EQ(static_cast<DWORD>(result.lVal), GetCurrentThreadId());
+
+  // The object's own proxy passed back to it arrives as the object itself: its call is direct.
+  VARIANT self = Dispatch(disp);
+  DISPPARAMS back{&self, nullptr, 1, 0};
+  ASSERT_EQ(disp->Invoke(6, IID_NULL, 0, DISPATCH_METHOD, &back, &result, nullptr, nullptr), S_OK);
+  EXPECT_EQ(static_cast<DWORD>(result.lVal), owner.id());
+
+  // A proxy belongs to its apartment.
+  std::thread other([&] {
+    LONG t = 0;
+    EXPECT_EQ(proxy->WhereAmI(&t), RPC_E_WRONG_THREAD);
+  });
+  other.join();
+
+  // Releasing every proxy releases the object's references on its own thread.
+  auto* keep = static_cast<ITestWorker*>(real);
+  ULONG before = 0;
+  owner.Run([&] {
+    keep->AddRef();  // the test's own reference
+    before = RefCount(keep);
+  });
+  EXPECT_EQ(before, 3u);  // ours, and one for each interface the proxy holds
+  unk1->Release();
+  unk2->Release();
+  disp->Release();
+  proxy->Release();
+  ULONG after = 99;
+  owner.Run([&] {
+    after = RefCount(keep);
+    keep->Release();
+  });
+  EXPECT_EQ(after, 1u);
+  mine->Release();
+}
+
+TEST(Proxy, ErrorsComeBackToTheCaller) {
+  Sta sta;
+  StaThread owner;
+  ITestWorker* proxy = WorkerOn(owner);
+  ASSERT_NE(proxy, nullptr);
+  // A vtable call of the dual interface: the method's HRESULT and its error information.
+  EXPECT_EQ(proxy->Fail(), E_ACCESSDENIED);
+  IErrorInfo* info = nullptr;
+  ASSERT_EQ(GetErrorInfo(0, &info), S_OK);
+  BSTR text = nullptr;
+  info->GetDescription(&text);
+  EXPECT_STREQ(text, L"The worker broke");
+  SysFreeString(text);
+  info->Release();
+
+  // Late bound: DISP_E_EXCEPTION with the EXCEPINFO filled on the owner's thread.
+  IDispatch* disp = nullptr;
+  ASSERT_EQ(proxy->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&disp)), S_OK);
+  DISPPARAMS none{nullptr, nullptr, 0, 0};
+  EXCEPINFO ex{};
+  EXPECT_EQ(disp->Invoke(2, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, &ex, nullptr),
+            DISP_E_EXCEPTION);
+  EXPECT_EQ(ex.scode, E_ACCESSDENIED);
+  EXPECT_STREQ(ex.bstrSource, L"Worker");
+  EXPECT_STREQ(ex.bstrDescription, L"The worker broke");
+  SysFreeString(ex.bstrSource);
+  SysFreeString(ex.bstrDescription);
+  SysFreeString(ex.bstrHelpFile);
+  UINT err = 9;
+  EXPECT_EQ(disp->Invoke(5, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, &err),
+            DISP_E_BADPARAMCOUNT);
+  disp->Release();
+  proxy->Release();
+}
+
+TEST(Proxy, WaitingCallerKeepsDispatchingItsTimers) {
+  Sta sta;
+  win_internal::FakeClock clock;
+  static HANDLE fired = nullptr;
+  fired = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  Worker::timer_fired = fired;
+  Worker::advance_clock = [&] { clock.Advance(100); };
+  StaThread owner;
+  ITestWorker* proxy = WorkerOn(owner);
+  ASSERT_NE(proxy, nullptr);
+  UINT_PTR timer = SetTimer(nullptr, 0, 100, [](HWND, UINT, UINT_PTR, DWORD) { SetEvent(fired); });
+  ASSERT_NE(timer, 0u);
+  // The owner advances our clock and waits for our timer: only a caller that pumps its queue
+  // while it waits lets it fire.
+  EXPECT_EQ(proxy->AdvanceAndWait(), S_OK);
+  EXPECT_EQ(WaitForSingleObject(fired, 0), WAIT_OBJECT_0);
+  KillTimer(nullptr, timer);
+  proxy->Release();
+  Worker::advance_clock = nullptr;
+  Worker::timer_fired = nullptr;
+  owner.Quit();
+  owner.Join();
+  CloseHandle(fired);
+}
+
+TEST(Proxy, CallsAfterTheOwnerEndedAreDisconnected) {
+  Sta sta;
+  {
+    // The owner's WM_QUIT ends its loop and its apartment: later calls fail at once.
+    StaThread owner;
+    ITestWorker* proxy = WorkerOn(owner);
+    ASSERT_NE(proxy, nullptr);
+    owner.Quit();
+    owner.Join();
+    LONG tid = 0;
+    EXPECT_EQ(proxy->WhereAmI(&tid), RPC_E_DISCONNECTED);
+    IDispatch* disp = nullptr;
+    EXPECT_EQ(proxy->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&disp)),
+              RPC_E_DISCONNECTED);
+    proxy->Release();
+  }
+  {
+    // A call waiting in the queue of an owner that stopped pumping fails when it uninitialises.
+    StaThread owner;
+    HANDLE loop_ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const DWORD me = GetCurrentThreadId();
+    owner.after_loop = [&] {
+      SetEvent(loop_ended);
+      EXPECT_TRUE(win_internal::WaitForThreadIdle(me, 60'000));  // our call is queued
+    };
+    ITestWorker* proxy = WorkerOn(owner);
+    ASSERT_NE(proxy, nullptr);
+    owner.Quit();
+    ASSERT_EQ(WaitForSingleObject(loop_ended, 60'000), WAIT_OBJECT_0);
+    LONG tid = 0;
+    EXPECT_EQ(proxy->WhereAmI(&tid), RPC_E_DISCONNECTED);
+    owner.Join();
+    proxy->Release();
+    CloseHandle(loop_ended);
+  }
+}
+
+TEST(Proxy, UnmarshallingOnTheOwnerThreadGivesTheObject) {
+  Sta sta;
+  auto* w = Make<Worker>();
+  IStream* stream = nullptr;
+  ASSERT_EQ(
+      CoMarshalInterThreadInterfaceInStream(IID_IDispatch, static_cast<ITestWorker*>(w), &stream),
+      S_OK);
+  IDispatch* back = nullptr;
+  ASSERT_EQ(CoGetInterfaceAndReleaseStream(stream, IID_IDispatch, reinterpret_cast<void**>(&back)),
+            S_OK);
+  EXPECT_EQ(back, static_cast<IDispatch*>(static_cast<ITestWorker*>(w)));
+  back->Release();
+  EXPECT_EQ(RefCount(static_cast<ITestWorker*>(w)), 1u);
+  EXPECT_EQ(CoMarshalInterThreadInterfaceInStream(IID_IConnectionPoint,
+                                                  static_cast<ITestWorker*>(w), &stream),
+            E_NOINTERFACE);
+  EXPECT_EQ(CoGetInterfaceAndReleaseStream(nullptr, IID_IDispatch, reinterpret_cast<void**>(&back)),
+            E_INVALIDARG);
+  w->Release();
+}
+
+TEST(RunningObjectTable, SameApartmentGetsTheObjectOthersAProxy) {
+  Sta sta;
+  IUnknown* unk = nullptr;
+  EXPECT_EQ(GetActiveObject(CLSID_TestWorker, nullptr, &unk), MK_E_UNAVAILABLE);
+  StaThread owner;
+  CComObject<Worker>* real = nullptr;
+  DWORD cookie = 0;
+  owner.Run([&] {
+    real = Make<Worker>();
+    EXPECT_EQ(RegisterActiveObject(static_cast<ITestWorker*>(real), CLSID_TestWorker,
+                                   ACTIVEOBJECT_STRONG, &cookie),
+              S_OK);
+    EXPECT_NE(cookie, 0u);
+    IUnknown* same = nullptr;
+    EXPECT_EQ(GetActiveObject(CLSID_TestWorker, nullptr, &same), S_OK);
+    EXPECT_EQ(same, static_cast<IUnknown*>(static_cast<ITestWorker*>(real)));
+    same->Release();
+    real->Release();  // the table keeps it alive
+  });
+  ASSERT_EQ(GetActiveObject(CLSID_TestWorker, nullptr, &unk), S_OK);
+  EXPECT_NE(unk, static_cast<IUnknown*>(static_cast<ITestWorker*>(real)));
+  ITestWorker* proxy = nullptr;
+  ASSERT_EQ(unk->QueryInterface(IID_ITestWorker, reinterpret_cast<void**>(&proxy)), S_OK);
+  LONG tid = 0;
+  ASSERT_EQ(proxy->WhereAmI(&tid), S_OK);
+  EXPECT_EQ(static_cast<DWORD>(tid), owner.id());
+  proxy->Release();
+  unk->Release();
+
+  EXPECT_EQ(RevokeActiveObject(cookie, nullptr), S_OK);
+  EXPECT_EQ(RevokeActiveObject(cookie, nullptr), E_INVALIDARG);
+  EXPECT_EQ(GetActiveObject(CLSID_TestWorker, nullptr, &unk), MK_E_UNAVAILABLE);
+
+  // An entry goes away with its apartment.
+  owner.Run([&] {
+    auto* w = Make<Worker>();
+    EXPECT_EQ(RegisterActiveObject(static_cast<ITestWorker*>(w), CLSID_TestWorker,
+                                   ACTIVEOBJECT_STRONG, &cookie),
+              S_OK);
+    w->Release();
+  });
+  owner.Quit();
+  owner.Join();
+  EXPECT_EQ(GetActiveObject(CLSID_TestWorker, nullptr, &unk), MK_E_UNAVAILABLE);
+}
+
+namespace {
+
+_ATL_FUNC_INFO kSheetChangeInfo = {CC_STDCALL, VT_EMPTY, 2, {VT_DISPATCH, VT_DISPATCH}};
+
+struct LinkRecord {
+  DWORD enable_thread = 0;
+  DWORD event_thread = 0;
+  std::vector<std::wstring> kinds;
+  LONG column = 0;
+  HRESULT column_hr = E_FAIL;
+};
+
+std::wstring KindOf(IDispatch* d) {
+  DISPPARAMS none{nullptr, nullptr, 0, 0};
+  VARIANT r;
+  VariantInit(&r);
+  if (FAILED(d->Invoke(1, IID_NULL, 0, DISPATCH_PROPERTYGET, &none, &r, nullptr, nullptr))) {
+    return L"?";
+  }
+  std::wstring kind = r.vt == VT_BSTR && r.bstrVal ? r.bstrVal : L"";
+  VariantClear(&r);
+  return kind;
+}
+
+// The live link's handler: lives on its apartment thread; Enable finds the running application
+// and advises itself on its events; the event handler reads the changed range back.
+class Handler : public CComObjectRoot,
+                public IDispatchImpl<IAppEventHandler, &IID_IAppEventHandler, &LIBID_ComTest, 1, 0>,
+                public IDispEventSimpleImpl<1, Handler, &DIID_TestAppEvents> {
+ public:
+  BEGIN_COM_MAP(Handler)
+  COM_INTERFACE_ENTRY_IID(IID_IAppEventHandler, IAppEventHandler)
+  COM_INTERFACE_ENTRY_IID(IID_IDispatch, IAppEventHandler)
+  END_COM_MAP()
+
+  HRESULT Enable() override {
+    record->enable_thread = GetCurrentThreadId();
+    HRESULT hr = GetActiveObject(CLSID_TestApp, nullptr, &app_);
+    if (FAILED(hr)) return hr;
+    return DispEventAdvise(app_);
+  }
+  HRESULT Disable() override {
+    HRESULT hr = DispEventUnadvise(app_);
+    app_->Release();
+    app_ = nullptr;
+    return hr;
+  }
+  void OnSheetChange(IDispatch* sheet, IDispatch* target) {
+    record->event_thread = GetCurrentThreadId();
+    record->kinds = {KindOf(sheet), KindOf(target)};
+    DISPPARAMS none{nullptr, nullptr, 0, 0};
+    VARIANT r;
+    VariantInit(&r);
+    record->column_hr =
+        target->Invoke(2, IID_NULL, 0, DISPATCH_METHOD, &none, &r, nullptr, nullptr);
+    record->column = r.lVal;
+  }
+
+  BEGIN_SINK_MAP(Handler)
+  SINK_ENTRY_INFO(1, DIID_TestAppEvents, kDispidSheetChange, &Handler::OnSheetChange,
+                  &kSheetChangeInfo)
+  END_SINK_MAP()
+
+  LinkRecord* record = nullptr;
+  IUnknown* app_ = nullptr;
+};
+
+}  // namespace
+
+TEST(LiveLink, EventsCrossApartmentsBothWaysWithoutDeadlock) {
+  Sta sta;
+  const DWORD main_thread = GetCurrentThreadId();
+  auto* app = Make<TestApp>();
+  DWORD cookie = 0;
+  ASSERT_EQ(RegisterActiveObject(static_cast<IDispatch*>(app), CLSID_TestApp, ACTIVEOBJECT_STRONG,
+                                 &cookie),
+            S_OK);
+  auto* sheet = Make<Cell>();
+  sheet->kind_ = L"sheet";
+  auto* range = Make<Cell>();
+  range->kind_ = L"range";
+  range->column_ = 7;
+
+  LinkRecord record;
+  StaThread link;
+  IStream* stream = nullptr;
+  link.Run([&] {
+    auto* h = Make<Handler>();
+    h->record = &record;
+    EXPECT_EQ(CoMarshalInterThreadInterfaceInStream(IID_IAppEventHandler,
+                                                    static_cast<IAppEventHandler*>(h), &stream),
+              S_OK);
+    h->Release();
+  });
+  IAppEventHandler* handler = nullptr;
+  ASSERT_EQ(CoGetInterfaceAndReleaseStream(stream, IID_IAppEventHandler,
+                                           reinterpret_cast<void**>(&handler)),
+            S_OK);
+
+  // Enable runs on the link thread and calls back into this thread (GetActiveObject,
+  // FindConnectionPoint, Advise) while this thread waits in its own call.
+  ASSERT_EQ(handler->Enable(), S_OK);
+  EXPECT_EQ(record.enable_thread, link.id());
+  EXPECT_EQ(app->SinkCount(DIID_TestAppEvents), 1u);
+
+  // The event runs on the link thread; its handler reads the range here meanwhile.
+  VARIANT args[2] = {Dispatch(static_cast<ITestCell*>(sheet)),
+                     Dispatch(static_cast<ITestCell*>(range))};
+  ASSERT_EQ(app->FireEvent(DIID_TestAppEvents, kDispidSheetChange, args, 2), S_OK);
+  EXPECT_EQ(record.event_thread, link.id());
+  EXPECT_EQ(record.kinds, (std::vector<std::wstring>{L"sheet", L"range"}));
+  EXPECT_EQ(record.column_hr, S_OK);
+  EXPECT_EQ(record.column, 7);
+  EXPECT_EQ(range->last_thread_, main_thread);
+
+  ASSERT_EQ(handler->Disable(), S_OK);
+  EXPECT_EQ(app->SinkCount(DIID_TestAppEvents), 0u);
+  handler->Release();
+  EXPECT_EQ(RevokeActiveObject(cookie, nullptr), S_OK);
+  link.Quit();
+  link.Join();
+  PumpPending();
+  EXPECT_EQ(RefCount(static_cast<IDispatch*>(app)), 1u);  // every proxy's reference is back
+  sheet->Release();
+  range->Release();
+  app->Release();
+}
