@@ -17,7 +17,10 @@
 
 #include "platform/win/wintypes.h"
 
-using FARPROC = INT_PTR (*)();
+/// A function address, to be cast to the function's real type. void (*)() rather than Windows'
+/// INT_PTR (*)(): GCC's -Wcast-function-type accepts casts from this type only, and the program
+/// always casts what GetProcAddress returns.
+using FARPROC = void (*)();
 
 /// An ordinal as the name argument of GetProcAddress (a pointer value below 0x10000).
 inline LPSTR MAKEINTRESOURCEA(WORD ordinal) {
@@ -28,9 +31,15 @@ inline bool IS_INTRESOURCE(const void* p) {
 }
 
 /// Exports `function` (an extern "C" function defined in the same file) under ordinal `n`.
-#define SHEETWISE_EXPORT_ORDINAL(n, function)      \
-  extern "C" __attribute__((visibility("default"), \
-                            alias(#function))) decltype(function) sheetwise_ordinal_##n
+#if defined(__clang__)
+#define SHEETWISE_ORDINAL_ATTRIBUTES(function) visibility("default"), alias(#function)
+#else
+#define SHEETWISE_ORDINAL_ATTRIBUTES(function) \
+  visibility("default"), alias(#function), copy(function)
+#endif
+#define SHEETWISE_EXPORT_ORDINAL(n, function) \
+  extern "C" __attribute__((                  \
+      SHEETWISE_ORDINAL_ATTRIBUTES(function))) decltype(function) sheetwise_ordinal_##n
 
 inline constexpr DWORD GET_MODULE_HANDLE_EX_FLAG_PIN = 0x00000001;
 inline constexpr DWORD GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT = 0x00000002;

@@ -5,7 +5,7 @@ extern "C" __attribute__((visibility("default"))) INT_PTR sheetwise_test_answer(
   return 42;
 }
 
-extern "C" INT_PTR TestSeven() {
+extern "C" __attribute__((visibility("hidden"))) INT_PTR TestSeven() {
   return 7;
 }
 SHEETWISE_EXPORT_ORDINAL(3, TestSeven);
