@@ -57,8 +57,7 @@ std::atomic<UINT_PTR> next_timer_id{1};
 
 bool InFilter(UINT msg, UINT min, UINT max) {
   if (min == 0 && max == 0) return true;
-  if (min > max) return true;  // Wine's check_msg_filter: an inverted range matches everything
-  return msg >= min && msg <= max;
+  return msg >= min && msg <= max;  // an inverted range matches nothing, as under Wine
 }
 
 }  // namespace

@@ -75,7 +75,7 @@ BOOL PostThreadMessageW(DWORD thread_id, UINT msg, WPARAM wparam, LPARAM lparam)
 void PostQuitMessage(int exit_code);
 
 /// Takes the next message of the calling thread's queue (see the order above) whose id lies in
-/// [`min`, `max`] (both 0: any; min > max: any, as Windows and Wine treat it); WM_QUIT always
+/// [`min`, `max`] (both 0: any; min > max: nothing, as under Wine); WM_QUIT always
 /// comes out whatever the filter. `hwnd` must be null or (HWND)-1 (thread messages only).
 /// `flags`: PM_REMOVE or PM_NOREMOVE (the message, a timer's WM_TIMER included, stays for the
 /// next call), PM_NOYIELD and PM_QS_* bits ignored. Returns TRUE with `*msg` filled, or FALSE
@@ -94,6 +94,8 @@ BOOL TranslateMessage(const MSG* msg);
 /// id, tick count) and returns 0; a message id with a handler registered by
 /// win_internal::SetThreadMessageHandler runs it and returns its result; anything else returns 0
 /// and does nothing. A message with a non-null hwnd returns 0 with ERROR_INVALID_WINDOW_HANDLE.
+/// Wine calls the lParam of any WM_TIMER; we do not, so that a timer's procedure never runs
+/// after KillTimer returned.
 LRESULT DispatchMessageW(const MSG* msg);
 
 /// Waits as WaitForMultipleObjects (at most MAXIMUM_WAIT_OBJECTS - 1 handles; `count` 0 is

@@ -390,6 +390,7 @@ BOOL ResetEvent(HANDLE event) {
 }
 
 BOOL CloseHandle(HANDLE handle) {
+  if (handle == kCurrentThreadPseudo) return TRUE;
   std::shared_ptr<KernelObject> released;  // destroyed outside the lock
   Kernel& k = TheKernel();
   std::lock_guard lock(k.mu);

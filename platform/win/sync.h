@@ -60,8 +60,9 @@ BOOL SetEvent(HANDLE event);
 BOOL ResetEvent(HANDLE event);
 
 /// Closes a handle; the object lives on while other handles or a running thread use it.
-/// FALSE with ERROR_INVALID_HANDLE for a handle that is not open (closing twice included), for
-/// null, INVALID_HANDLE_VALUE and pseudo handles.
+/// FALSE with ERROR_INVALID_HANDLE for a handle that is not open (closing twice included), null
+/// and INVALID_HANDLE_VALUE. Closing the pseudo handle of GetCurrentThread does nothing and
+/// returns TRUE, as on Windows.
 BOOL CloseHandle(HANDLE handle);
 
 /// Waits until the object is signalled or `ms` milliseconds (INFINITE: no limit; 0: just test)
@@ -102,8 +103,8 @@ BOOL GetExitCodeThread(HANDLE thread, LPDWORD exit_code);
 /// The id of the calling thread: non-zero, unique in this process and never reused (unlike on
 /// Windows, so a stale id can never reach a newer thread).
 DWORD GetCurrentThreadId();
-/// A pseudo handle meaning "the calling thread" for GetThreadId and GetExitCodeThread; it cannot
-/// be closed and waiting on it times out (a thread never sees its own end).
+/// A pseudo handle meaning "the calling thread" for GetThreadId and GetExitCodeThread; closing
+/// it does nothing, and waiting on it times out (a thread never sees its own end).
 HANDLE GetCurrentThread();
 /// The id of the thread behind a handle (or the pseudo handle); 0 with ERROR_INVALID_HANDLE.
 DWORD GetThreadId(HANDLE thread);
