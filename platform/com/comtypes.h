@@ -58,6 +58,13 @@ inline constexpr IID IID_IConnectionPoint = {
 inline constexpr IID IID_IStream = {
     0x0000000C, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
 
+inline constexpr IID IID_IRunnableObject = {
+    0x00000126, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+/// COM registration results that wintypes.h does not list.
+inline constexpr HRESULT CO_E_IIDSTRING = static_cast<HRESULT>(0x800401F4u);
+inline constexpr HRESULT CO_E_OBJISREG = static_cast<HRESULT>(0x800401FBu);
+
 // ---- IUnknown ---------------------------------------------------------------------------------
 
 /// The root of every COM interface. As on the platform there is no virtual destructor: an object
@@ -324,6 +331,15 @@ struct ICreateErrorInfo : IUnknown {
 
  protected:
   ~ICreateErrorInfo() = default;
+};
+
+/// Asked of an object that raised an error: whether its error information describes failures of
+/// interface `riid` (S_OK) or not (S_FALSE).
+struct ISupportErrorInfo : IUnknown {
+  virtual HRESULT InterfaceSupportsErrorInfo(REFIID riid) = 0;
+
+ protected:
+  ~ISupportErrorInfo() = default;
 };
 
 // ---- Connection points ------------------------------------------------------------------------
