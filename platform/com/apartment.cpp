@@ -14,6 +14,20 @@ namespace com_internal {
 
 namespace {
 
+// The MTA is one apartment for all threads that joined it; it ends with the last of them.
+std::mutex g_mta_mutex;
+std::shared_ptr<Apartment> g_mta;  // guarded by g_mta_mutex
+ULONG g_mta_threads = 0;           // guarded by g_mta_mutex
+
+// Leaves the MTA; the last thread to leave ends it.
+void LeaveMta() {
+  std::lock_guard lock(g_mta_mutex);
+  if (--g_mta_threads == 0 && g_mta) {
+    g_mta->Disconnect();
+    g_mta.reset();
+  }
+}
+
 // The thread's COM state. The destructor ends an apartment whose thread forgot CoUninitialize.
 struct ThreadState {
   ULONG init_count = 0;
@@ -24,6 +38,7 @@ struct ThreadState {
     // Move out first: releases run by Disconnect must see this thread as uninitialised.
     std::shared_ptr<Apartment> apt = std::move(apartment);
     if (apt && apt->sta()) apt->Disconnect();
+    if (apt && !apt->sta()) LeaveMta();
     if (wake) CloseHandle(wake);
   }
   HANDLE Wake() {
@@ -32,11 +47,6 @@ struct ThreadState {
   }
 };
 thread_local ThreadState t_state;
-
-// The MTA is one apartment for all threads that joined it; it ends with the last of them.
-std::mutex g_mta_mutex;
-std::shared_ptr<Apartment> g_mta;  // guarded by g_mta_mutex
-ULONG g_mta_threads = 0;           // guarded by g_mta_mutex
 
 LRESULT OnCallMessage(const MSG&) {
   if (Apartment* apt = Apartment::Current()) apt->DrainIncoming();
@@ -312,11 +322,7 @@ void CoUninitialize() {
     apt->Disconnect();
     return;
   }
-  std::lock_guard lock(com_internal::g_mta_mutex);
-  if (--com_internal::g_mta_threads == 0) {
-    com_internal::g_mta->Disconnect();
-    com_internal::g_mta.reset();
-  }
+  com_internal::LeaveMta();
 }
 
 HRESULT CoGetApartmentType(APTTYPE* type, int* qualifier) {
