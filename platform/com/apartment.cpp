@@ -1,11 +1,14 @@
 #include "platform/com/apartment.h"
 
 #include <algorithm>
+#include <map>
 #include <utility>
 
 #include "platform/com/apartment_internal.h"
 #include "platform/com/bstr.h"
+#include "platform/com/classes_internal.h"
 #include "platform/com/errorinfo.h"
+#include "platform/com/marshal_internal.h"
 #include "platform/win/msgqueue.h"
 #include "platform/win/msgqueue_internal.h"
 #include "platform/win/sync.h"
@@ -18,6 +21,10 @@ namespace {
 std::mutex g_mta_mutex;
 std::shared_ptr<Apartment> g_mta;  // guarded by g_mta_mutex
 ULONG g_mta_threads = 0;           // guarded by g_mta_mutex
+
+// The live STAs by thread, for the class registry's cross-thread hook.
+std::mutex g_stas_mutex;
+std::map<DWORD, std::weak_ptr<Apartment>> g_stas;  // guarded by g_stas_mutex
 
 // Leaves the MTA; the last thread to leave ends it.
 void LeaveMta() {
@@ -131,6 +138,32 @@ Apartment* Apartment::Current() {
 std::shared_ptr<Apartment> Apartment::CurrentShared() {
   return t_state.apartment;
 }
+
+std::shared_ptr<Apartment> Apartment::OfThread(DWORD thread_id) {
+  std::lock_guard lock(g_stas_mutex);
+  auto it = g_stas.find(thread_id);
+  if (it == g_stas.end()) return nullptr;
+  std::shared_ptr<Apartment> apt = it->second.lock();
+  return apt && apt->connected() ? apt : nullptr;
+}
+
+namespace {
+
+// CoGetClassObject from a thread other than the registering one: a class object registered by
+// an STA is reached through a proxy to that apartment; one registered by an MTA thread or an
+// uninitialised thread is free-threaded and used as it is.
+HRESULT CrossThreadClassObject(DWORD owner_thread, IUnknown* factory, REFIID riid, void** ppv) {
+  std::shared_ptr<Apartment> owner = Apartment::OfThread(owner_thread);
+  Apartment* current = Apartment::Current();
+  if (!owner || owner.get() == current) return factory->QueryInterface(riid, ppv);
+  if (!current) return CO_E_NOTINITIALIZED;
+  return CallAndUnmarshal(
+      *owner,
+      [&](IUnknown** out) { return factory->QueryInterface(riid, reinterpret_cast<void**>(out)); },
+      riid, ppv);
+}
+
+}  // namespace
 
 bool Apartment::connected() const {
   std::lock_guard lock(mutex_);
@@ -261,6 +294,11 @@ void Apartment::DrainIncoming() {
 }
 
 void Apartment::Disconnect() {
+  if (sta_) {
+    std::lock_guard lock(g_stas_mutex);
+    auto it = g_stas.find(thread_id_);
+    if (it != g_stas.end() && it->second.lock().get() == this) g_stas.erase(it);
+  }
   std::deque<Item> pending;
   std::unordered_set<RemoteRef*> exports;
   {
@@ -302,7 +340,14 @@ HRESULT CoInitializeEx(LPVOID reserved, DWORD coinit) {
   if (sta) {
     win_internal::EnsureMessageQueue();  // others may post calls to us from now on
     com_internal::CallMessage();
+    static const bool hooked = [] {
+      sw::com::SetCrossThreadClassHook(&com_internal::CrossThreadClassObject);
+      return true;
+    }();
+    (void)hooked;
     ts.apartment = std::make_shared<Apartment>(true, GetCurrentThreadId());
+    std::lock_guard lock(com_internal::g_stas_mutex);
+    com_internal::g_stas[GetCurrentThreadId()] = ts.apartment;
   } else {
     std::lock_guard lock(com_internal::g_mta_mutex);
     if (!com_internal::g_mta) com_internal::g_mta = std::make_shared<Apartment>(false, 0);

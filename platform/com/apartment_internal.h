@@ -73,6 +73,8 @@ class Apartment : public std::enable_shared_from_this<Apartment> {
   /// The calling thread's apartment, or null when the thread is not initialised.
   static Apartment* Current();
   static std::shared_ptr<Apartment> CurrentShared();
+  /// The live single-threaded apartment of thread `thread_id`, or null.
+  static std::shared_ptr<Apartment> OfThread(DWORD thread_id);
 
   bool sta() const { return sta_; }
   DWORD thread_id() const { return thread_id_; }

@@ -881,7 +881,43 @@ class ConnectionPointProxy final : public ProxyFacelet, public IConnectionPoint 
   IConnectionPoint* Real() const { return static_cast<IConnectionPoint*>(ref_->ptr()); }
 };
 
+class ClassFactoryProxy final : public ProxyFacelet, public IClassFactory {
+ public:
+  using ProxyFacelet::ProxyFacelet;
+  IUnknown* Exposed() override { return static_cast<IClassFactory*>(this); }
+  HRESULT QueryInterface(REFIID riid, void** ppv) override {
+    return FaceletQueryInterface(riid, ppv);
+  }
+  ULONG AddRef() override { return FaceletAddRef(); }
+  ULONG Release() override { return FaceletRelease(); }
+
+  HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
+    if (HRESULT hr = CheckThread(); FAILED(hr)) return hr;
+    if (!ppv) return E_POINTER;
+    *ppv = nullptr;
+    if (outer) return CLASS_E_NOAGGREGATION;  // no aggregation across apartments
+    IID iid = riid;
+    RemoteRef* ref = ref_.get();
+    return CallAndUnmarshal(
+        *ref_->owner(),
+        [&](IUnknown** out) {
+          return static_cast<IClassFactory*>(ref->ptr())
+              ->CreateInstance(nullptr, iid, reinterpret_cast<void**>(out));
+        },
+        riid, ppv);
+  }
+  HRESULT LockServer(BOOL lock) override {
+    if (HRESULT hr = CheckThread(); FAILED(hr)) return hr;
+    HRESULT inner = S_OK;
+    RemoteRef* ref = ref_.get();
+    auto work = [&] { inner = static_cast<IClassFactory*>(ref->ptr())->LockServer(lock); };
+    HRESULT hr = ref_->owner()->Call(work);
+    return FAILED(hr) ? hr : inner;
+  }
+};
+
 InterfaceProxyFactory BuiltInFactory(REFIID iid) {
+  if (iid == IID_IClassFactory) return &MakeInterfaceProxy<ClassFactoryProxy>;
   if (iid == IID_IDispatch) return &MakeInterfaceProxy<DispatchProxy>;
   if (iid == IID_IConnectionPointContainer) {
     return &MakeInterfaceProxy<ConnectionPointContainerProxy>;

@@ -3,8 +3,8 @@
 // registration of proxies for custom and dual interfaces.
 //
 // Stands in for CoMarshalInterThreadInterfaceInStream and CoGetInterfaceAndReleaseStream of
-// ole32, for the standard proxies of IUnknown, IDispatch, IConnectionPointContainer and
-// IConnectionPoint, and for the proxies that a registered type library provides for dual
+// ole32, for the standard proxies of IUnknown, IDispatch, IClassFactory, IConnectionPointContainer
+// and IConnectionPoint, and for the proxies that a registered type library provides for dual
 // interfaces and dispinterfaces. Left out: CoMarshalInterface with other contexts, table
 // marshalling, custom marshalling (IMarshal), SAFEARRAY and VT_RECORD values across apartments
 // (DISP_E_BADVARTYPE), and IDispatch::GetTypeInfo through a proxy for type information that is
@@ -120,8 +120,8 @@ ProxyFacelet* MakeInterfaceProxy(ProxyFaceletInit init) {
 }
 
 /// Makes interface `iid` marshallable between apartments: its proxies are made by `factory`
-/// (null removes the registration). IUnknown, IDispatch, IConnectionPointContainer and
-/// IConnectionPoint have built-in proxies. Registering a dispinterface with
+/// (null removes the registration). IUnknown, IDispatch, IClassFactory, IConnectionPointContainer
+/// and IConnectionPoint have built-in proxies. Registering a dispinterface with
 /// MakeInterfaceProxy<DispatchProxy> makes its proxies plain IDispatch proxies. Any thread.
 void RegisterInterfaceProxy(REFIID iid, InterfaceProxyFactory factory);
 

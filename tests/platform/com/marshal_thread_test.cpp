@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "com_test_support.h"
+#include "platform/com/classes.h"
 #include "platform/com/errorinfo.h"
 #include "platform/com/rot.h"
 #include "platform/win/msgqueue.h"
@@ -483,4 +484,63 @@ TEST(LiveLink, EventsCrossApartmentsBothWaysWithoutDeadlock) {
   sheet->Release();
   range->Release();
   app->Release();
+}
+
+namespace {
+
+class WorkerFactory : public CComObjectRoot, public IClassFactory {
+ public:
+  BEGIN_COM_MAP(WorkerFactory)
+  COM_INTERFACE_ENTRY_IID(IID_IClassFactory, IClassFactory)
+  END_COM_MAP()
+  HRESULT CreateInstance(IUnknown* outer, REFIID riid, void** ppv) override {
+    if (outer) return CLASS_E_NOAGGREGATION;
+    auto* w = Make<Worker>();
+    HRESULT hr = w->QueryInterface(riid, ppv);
+    w->Release();
+    return hr;
+  }
+  HRESULT LockServer(BOOL) override { return S_OK; }
+};
+
+}  // namespace
+
+TEST(ClassObjects, CreatingFromAnotherApartmentGivesAProxyToTheRegisteringThread) {
+  Sta sta;
+  StaThread owner;
+  DWORD cookie = 0;
+  owner.Run([&] {
+    auto* factory = Make<WorkerFactory>();
+    EXPECT_EQ(CoRegisterClassObject(CLSID_TestWorker, static_cast<IClassFactory*>(factory),
+                                    CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE, &cookie),
+              S_OK);
+    factory->Release();
+    // Its own apartment gets the object itself.
+    ITestWorker* direct = nullptr;
+    ASSERT_EQ(CoCreateInstance(CLSID_TestWorker, nullptr, CLSCTX_LOCAL_SERVER, IID_ITestWorker,
+                               reinterpret_cast<void**>(&direct)),
+              S_OK);
+    LONG tid = 0;
+    direct->WhereAmI(&tid);
+    EXPECT_EQ(static_cast<DWORD>(tid), owner.id());
+    direct->Release();
+  });
+  ITestWorker* proxy = nullptr;
+  ASSERT_EQ(CoCreateInstance(CLSID_TestWorker, nullptr, CLSCTX_LOCAL_SERVER, IID_ITestWorker,
+                             reinterpret_cast<void**>(&proxy)),
+            S_OK);
+  LONG tid = 0;
+  ASSERT_EQ(proxy->WhereAmI(&tid), S_OK);
+  EXPECT_EQ(static_cast<DWORD>(tid), owner.id());
+  proxy->Release();
+  IClassFactory* factory = nullptr;
+  ASSERT_EQ(CoGetClassObject(CLSID_TestWorker, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory,
+                             reinterpret_cast<void**>(&factory)),
+            S_OK);
+  IUnknown* aggregated = nullptr;
+  EXPECT_EQ(factory->CreateInstance(reinterpret_cast<IUnknown*>(factory), IID_IUnknown,
+                                    reinterpret_cast<void**>(&aggregated)),
+            CLASS_E_NOAGGREGATION);
+  factory->Release();
+  owner.Run([&] { EXPECT_EQ(CoRevokeClassObject(cookie), S_OK); });
 }
