@@ -12,6 +12,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdlib>
 #include <mutex>
 #include <string>
 #include <system_error>
@@ -112,8 +113,9 @@ struct ThreadState {
     k.threads.emplace(thread->id, thread);
   }
 
-  // Runs when the thread ends, after its start routine returned or ExitThread unwound it: the
-  // queue goes first, so that whoever sees the handle signalled also sees posts fail.
+  // Runs when the thread ends, after its start routine returned or ExitThread unwound it and
+  // after its thread_local objects were destroyed: the queue goes first, so that whoever sees the
+  // handle signalled also sees posts fail.
   ~ThreadState() {
     if (queue) ShutdownQueue(*queue);
     queue.reset();
@@ -130,9 +132,34 @@ struct ThreadState {
   DWORD exit_code = 0;
 };
 
+// The state lives on the heap and ends in a pthread key destructor, which glibc runs after
+// every C++ thread_local destructor of the thread: a thread_local of another layer (a COM
+// apartment's) may still post, wait or ask for the thread id while it is destroyed. The
+// thread_local pointer is trivially destructible, so it stays readable until then. The main
+// thread's state is never ended: key destructors do not run at process exit.
+thread_local ThreadState* current_state = nullptr;
+
+void EndThreadState(void* state) {
+  current_state = nullptr;
+  delete static_cast<ThreadState*>(state);
+}
+
+pthread_key_t StateKey() {
+  static const pthread_key_t key = [] {
+    pthread_key_t k;
+    if (pthread_key_create(&k, EndThreadState) != 0) std::abort();  // only at start-up
+    return k;
+  }();
+  return key;
+}
+
 ThreadState& CurrentThreadState() {
-  thread_local ThreadState state;
-  return state;
+  if (current_state == nullptr) {
+    auto* state = new ThreadState;
+    pthread_setspecific(StateKey(), state);
+    current_state = state;
+  }
+  return *current_state;
 }
 
 void RunThread(std::shared_ptr<ThreadObject> object) {
@@ -492,8 +519,8 @@ BOOL GetExitCodeThread(HANDLE thread, LPDWORD exit_code) {
 
 void ExitThread(DWORD exit_code) {
   CurrentThreadState().exit_code = exit_code;
-  // Unwinds like an exception that nothing may catch; the thread's state is finished by its
-  // thread-local destructor on the way out.
+  // Unwinds like an exception that nothing may catch; the thread's state is ended by its key
+  // destructor on the way out.
   pthread_exit(nullptr);
 }
 

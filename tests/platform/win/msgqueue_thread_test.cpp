@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -339,4 +340,40 @@ TEST(MsgWaitForFdAndMessages, WakesOnPipeWriteAndOnPostedMessage) {
   MSG msg;
   while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
   }
+}
+
+namespace {
+
+// Another layer's per-thread object whose destructor still posts, as a COM apartment's does
+// when its thread ends.
+struct LateUser {
+  DWORD target = 0;
+  ~LateUser() {
+    if (target != 0) PostThreadMessageW(target, WM_APP + 7, GetCurrentThreadId(), 0);
+  }
+};
+thread_local LateUser late_user;
+
+}  // namespace
+
+TEST(ThreadEnd, ThreadLocalDestructorsMayStillUseTheQueue) {
+  win_internal::EnsureMessageQueue();
+  Handle opened(NewEvent(true));
+  HANDLE thread_handle = nullptr;
+  DWORD id = 0;
+  const DWORD main_id = GetCurrentThreadId();
+  std::thread t([&] {
+    late_user.target = main_id;  // made before this layer's per-thread state, so ends after it
+    id = GetCurrentThreadId();
+    thread_handle = OpenThread(SYNCHRONIZE, FALSE, id);
+    SetEvent(opened);
+  });
+  ASSERT_EQ(WaitForSingleObject(opened, kHangGuardMs), WAIT_OBJECT_0);
+  Handle thread(thread_handle);
+  // The handle is signalled only after the thread's last destructor, so the post is there.
+  ASSERT_EQ(WaitForSingleObject(thread, kHangGuardMs), WAIT_OBJECT_0);
+  MSG msg;
+  ASSERT_TRUE(PeekMessageW(&msg, nullptr, WM_APP + 7, WM_APP + 7, PM_REMOVE));
+  EXPECT_EQ(msg.wParam, id);
+  t.join();
 }
