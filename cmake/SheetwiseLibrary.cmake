@@ -23,17 +23,20 @@ function(sheetwise_tests name dir)
     list(REMOVE_ITEM plain ${threaded})
   endif()
   file(GLOB support CONFIGURE_DEPENDS ${dir}/*_support.cpp)
-  # Tests never touch the user's settings: the store defaults to a folder of the build.
-  set(test_env "SHEETWISE_SHARED=${SHEETWISE_SHARED};XDG_CONFIG_HOME=${CMAKE_BINARY_DIR}/test-config")
+  # Tests never touch the user's settings: the store defaults to a folder of the build. The
+  # shared folder (real-file corpus, peer tools) is compiled in; tests skip what is absent.
+  set(test_env "XDG_CONFIG_HOME=${CMAKE_BINARY_DIR}/test-config")
   if(plain)
     add_executable(${name}_tests ${plain} ${support})
     target_link_libraries(${name}_tests PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main)
+    target_compile_definitions(${name}_tests PRIVATE SW_SHARED_DIR="${SHEETWISE_SHARED}")
     gtest_discover_tests(${name}_tests DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300
                          ENVIRONMENT "${test_env}")
   endif()
   if(threaded)
     add_executable(${name}_thread_tests ${threaded} ${support})
     target_link_libraries(${name}_thread_tests PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main)
+    target_compile_definitions(${name}_thread_tests PRIVATE SW_SHARED_DIR="${SHEETWISE_SHARED}")
     gtest_discover_tests(${name}_thread_tests DISCOVERY_TIMEOUT 60
                          PROPERTIES LABELS thread TIMEOUT 300
                          ENVIRONMENT "${test_env}")
