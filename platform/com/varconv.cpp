@@ -188,7 +188,8 @@ std::wstring_view TextOf(const OLECHAR* text) {
 
 // Reads a number as the platform's VarParseNumFromStr does with NUMPRS_STD: blanks around,
 // a sign before or after (also "(12)"), a "$" currency sign, thousands separators, a decimal
-// point, an exponent, or "&H"/"&O" with hex/octal digits.
+// point, an exponent, or "&H"/"&O" with hex/octal digits. A sign before "&H" is refused (Wine
+// ignores it, reading "-&H1F" as 31, which no user means).
 HRESULT ParseNumber(std::wstring_view s, TextNumber* out) {
   std::size_t i = 0;
   const std::size_t n = s.size();

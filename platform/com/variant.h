@@ -84,5 +84,6 @@ HRESULT VarI2FromR8(DOUBLE value, SHORT* out);
 HRESULT VarDateFromStr(const OLECHAR* text, LCID lcid, ULONG flags, DATE* out);
 
 /// A DATE as the short date and time ("12/5/2026 1:30:00 PM"): the date alone when there is no
-/// time of day, the time alone on day 0. DISP_E_OVERFLOW outside kDateMin..kDateMax.
+/// time of day, the time alone on day 0. E_INVALIDARG outside kDateMin..kDateMax (as the
+/// platform's, whose VariantTimeToSystemTime fails there).
 HRESULT VarBstrFromDate(DATE value, LCID lcid, ULONG flags, BSTR* out);

@@ -361,6 +361,10 @@ TEST(VariantChangeType, TextAsNumbers) {
       {Str(L"&B101"), VT_I4, kMismatch, {}},
       {Str(L"0x1F"), VT_I4, kMismatch, {}},
       {Str(L"&HFFFFFFFFFFFFFFFFF"), VT_I8, kOverflow, {}},  // not observed: 68 bits
+      // Deliberate differences: Wine reads "-&H1F" as 31 and answers DISP_E_OVERFLOW for
+      // "&HFFFFFFFF" as R8 while it reads the same bits as -1 for I4.
+      {Str(L"-&H1F"), VT_I4, kMismatch, {}},
+      {Str(L"&HFFFFFFFF"), VT_R8, S_OK, R8(-1)},
   });
 }
 
