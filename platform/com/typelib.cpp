@@ -2,13 +2,16 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cwchar>
 #include <mutex>
 #include <utility>
 
 #include "platform/com/bstr.h"
 #include "platform/com/errorinfo.h"
+#include "platform/com/guid.h"
 #include "platform/com/variant.h"
 #include "platform/win/locale.h"
+#include "platform/win/registry.h"
 
 namespace {
 
@@ -505,6 +508,83 @@ HRESULT TypeLibBuilder::Build(ITypeLib** lib) {
   return S_OK;
 }
 
+namespace {
+
+// The class of the platform's type-library marshaler, named by every interface record.
+constexpr const wchar_t* kTypeLibMarshaler = L"{00020424-0000-0000-C000-000000000046}";
+
+std::wstring GuidText(REFGUID guid) {
+  wchar_t text[40];
+  StringFromGUID2(guid, text, 40);
+  return text;
+}
+
+std::wstring VersionText(WORD major, WORD minor) {
+  // Versions are hexadecimal in these keys, as the platform writes them.
+  wchar_t text[16];
+  std::swprintf(text, 16, L"%x.%x", major, minor);
+  return text;
+}
+
+// Sets value `name` (null: the default value) of HKEY_CLASSES_ROOT\`path`, creating the key.
+HRESULT SetClassesString(const std::wstring& path, const wchar_t* name, const std::wstring& text) {
+  HKEY key = nullptr;
+  LONG rc = RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr,
+                            &key, nullptr);
+  if (rc == ERROR_SUCCESS) {
+    rc = RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                        static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+  }
+  return rc == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(static_cast<DWORD>(rc));
+}
+
+// The records through which other programs (and the settings store's readers) see a library.
+HRESULT WriteTypeLibRecords(const TypeLib& lib, LPCOLESTR path, LPCOLESTR helpdir) {
+  const TLIBATTR& attr = lib.attr();
+  const std::wstring libid = GuidText(attr.guid);
+  const std::wstring version = VersionText(attr.wMajorVerNum, attr.wMinorVerNum);
+  const std::wstring base = L"TypeLib\\" + libid + L"\\" + version;
+  HRESULT hr = SetClassesString(base, nullptr, lib.help());
+  if (SUCCEEDED(hr)) hr = SetClassesString(base + L"\\0\\win64", nullptr, path ? path : L"");
+  if (SUCCEEDED(hr)) hr = SetClassesString(base + L"\\FLAGS", nullptr, L"0");
+  if (SUCCEEDED(hr)) hr = SetClassesString(base + L"\\HELPDIR", nullptr, helpdir ? helpdir : L"");
+  for (const auto& info : lib.infos()) {
+    if (FAILED(hr)) break;
+    const InterfaceDesc& d = info->desc();
+    const std::wstring key = L"Interface\\" + GuidText(d.iid);
+    hr = SetClassesString(key, nullptr, d.name);
+    if (SUCCEEDED(hr))
+      hr = SetClassesString(key + L"\\ProxyStubClsid32", nullptr, kTypeLibMarshaler);
+    if (SUCCEEDED(hr)) hr = SetClassesString(key + L"\\TypeLib", nullptr, libid);
+    if (SUCCEEDED(hr)) hr = SetClassesString(key + L"\\TypeLib", L"Version", version);
+  }
+  return hr;
+}
+
+void RemoveTypeLibRecords(const TypeLib& lib) {
+  const TLIBATTR& attr = lib.attr();
+  const std::wstring libid_key = L"TypeLib\\" + GuidText(attr.guid);
+  const std::wstring version = VersionText(attr.wMajorVerNum, attr.wMinorVerNum);
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, libid_key.c_str(), 0, KEY_ALL_ACCESS, &key) ==
+      ERROR_SUCCESS) {
+    RegDeleteTreeW(key, version.c_str());
+    wchar_t name[8];
+    DWORD chars = 8;
+    const bool other_versions = RegEnumKeyExW(key, 0, name, &chars, nullptr, nullptr, nullptr,
+                                              nullptr) != ERROR_NO_MORE_ITEMS;
+    RegCloseKey(key);
+    if (!other_versions) RegDeleteKeyW(HKEY_CLASSES_ROOT, libid_key.c_str());
+  }
+  for (const auto& info : lib.infos()) {
+    const std::wstring iface = L"Interface\\" + GuidText(info->desc().iid);
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, iface.c_str());
+  }
+}
+
+}  // namespace
+
 HRESULT RegisterTypeLib(ITypeLib* lib, LPCOLESTR path, LPCOLESTR helpdir) {
   (void)path;
   (void)helpdir;
@@ -535,7 +615,9 @@ HRESULT RegisterTypeLib(ITypeLib* lib, LPCOLESTR path, LPCOLESTR helpdir) {
     }
   }
   if (replaced) replaced->Release();
-  return S_OK;
+  // The library is usable in this process whatever happens to its records: a store that cannot
+  // be written (damaged, read-only) is reported by the store itself.
+  return WriteTypeLibRecords(*built, path, helpdir);
 }
 
 HRESULT UnRegisterTypeLib(REFGUID libid, WORD major, WORD minor, LCID lcid, SYSKIND syskind) {
@@ -552,6 +634,7 @@ HRESULT UnRegisterTypeLib(REFGUID libid, WORD major, WORD minor, LCID lcid, SYSK
     removed = it->lib;
     registry.erase(it);
   }
+  RemoveTypeLibRecords(*removed);
   removed->Release();
   return S_OK;
 }

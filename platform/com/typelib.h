@@ -55,7 +55,10 @@ enum SYSKIND { SYS_WIN16 = 0, SYS_WIN32 = 1, SYS_MAC = 2, SYS_WIN64 = 3 };
 /// each interface (name, ProxyStubClsid32, TypeLib, Version). Interfaces described with a proxy
 /// class become marshallable between apartments (RegisterInterfaceProxy), dispinterfaces through
 /// the IDispatch proxy. Registering the same LIBID and version again replaces the earlier
-/// library. E_INVALIDARG for a null `lib` or a library not built by TypeLibBuilder. Any thread.
+/// library. E_INVALIDARG for a null `lib` or a library not built by TypeLibBuilder. When the
+/// records cannot be written (a damaged or read-only settings store) the library is still
+/// registered in this process and the store's error comes back as HRESULT_FROM_WIN32. Versions
+/// in the records are hexadecimal, as the platform writes them. Any thread.
 HRESULT RegisterTypeLib(ITypeLib* lib, LPCOLESTR path, LPCOLESTR helpdir);
 
 /// Removes a registration made by RegisterTypeLib (its registry records included).

@@ -124,15 +124,18 @@ FileState ReadStoreFile(const std::string& path) {
   return state;
 }
 
-void ApplyValue(Key& key, std::wstring_view name, DWORD type, std::vector<BYTE> data) {
+// Sets a value; returns false when it already held exactly this type and data.
+bool ApplyValue(Key& key, std::wstring_view name, DWORD type, std::vector<BYTE> data) {
   for (Value& v : key.values) {
     if (EqualsNoCase(v.name, name)) {
+      if (v.type == type && v.data == data) return false;
       v.type = type;
       v.data = std::move(data);
-      return;
+      return true;
     }
   }
   key.values.push_back(Value{std::wstring(name), type, std::move(data)});
+  return true;
 }
 
 class Registry {
@@ -393,8 +396,10 @@ LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD /*reserved*/, DWORD type, cons
   return reg.Mutate([&](Store& store) {
     const auto it = store.keys.find(folded);
     if (it == store.keys.end()) return ERROR_KEY_DELETED;
-    ApplyValue(it->second, name != nullptr ? name : L"", type, std::move(bytes));
-    return ERROR_SUCCESS;
+    // Registrations repeated at every start find their values in place: no write then.
+    return ApplyValue(it->second, name != nullptr ? name : L"", type, std::move(bytes))
+               ? ERROR_SUCCESS
+               : kNoChange;
   });
 }
 
@@ -421,8 +426,18 @@ LONG RegDeleteValueW(HKEY key, LPCWSTR name) {
   });
 }
 
-LONG RegDeleteKeyW(HKEY key, LPCWSTR sub_key) {
-  if (sub_key == nullptr) return ERROR_INVALID_PARAMETER;
+namespace {
+
+// Removes the keys below the folded path `folded` from `store`.
+void EraseSubkeys(Store& store, const std::wstring& folded) {
+  const std::wstring prefix = folded + L'\\';
+  auto it = store.keys.lower_bound(prefix);
+  while (it != store.keys.end() && it->first.starts_with(prefix)) it = store.keys.erase(it);
+}
+
+// RegDeleteKeyW and RegDeleteTreeW: the key `sub_key` below `key`, with its subkeys when
+// `whole_tree`. One write either way, so another process never sees half a tree.
+LONG DeleteKey(HKEY key, LPCWSTR sub_key, bool whole_tree) {
   Registry& reg = Registry::Instance();
   std::lock_guard lock(reg.mutex);
   OpenKey open;
@@ -436,8 +451,39 @@ LONG RegDeleteKeyW(HKEY key, LPCWSTR sub_key) {
   const std::wstring folded = FoldCase(path);
   return reg.Mutate([&](Store& store) {
     if (store.keys.count(folded) == 0) return ERROR_FILE_NOT_FOUND;
-    if (store.HasSubkeys(folded)) return ERROR_ACCESS_DENIED;
+    if (store.HasSubkeys(folded)) {
+      if (!whole_tree) return ERROR_ACCESS_DENIED;
+      EraseSubkeys(store, folded);
+    }
     store.keys.erase(folded);
+    return ERROR_SUCCESS;
+  });
+}
+
+}  // namespace
+
+LONG RegDeleteKeyW(HKEY key, LPCWSTR sub_key) {
+  if (sub_key == nullptr) return ERROR_INVALID_PARAMETER;
+  return DeleteKey(key, sub_key, false);
+}
+
+LONG RegDeleteTreeW(HKEY key, LPCWSTR sub_key) {
+  if (sub_key != nullptr && *sub_key != L'\0') return DeleteKey(key, sub_key, true);
+  // Without a sub key the key itself stays, emptied of its values and subkeys.
+  Registry& reg = Registry::Instance();
+  std::lock_guard lock(reg.mutex);
+  OpenKey open;
+  if (!reg.Resolve(key, open)) return ERROR_INVALID_HANDLE;
+  if ((open.access & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY | DELETE)) == 0) {
+    return ERROR_ACCESS_DENIED;
+  }
+  if (open.path.find(L'\\') == std::wstring::npos) return ERROR_ACCESS_DENIED;
+  const std::wstring folded = FoldCase(open.path);
+  return reg.Mutate([&](Store& store) {
+    const auto it = store.keys.find(folded);
+    if (it == store.keys.end()) return ERROR_KEY_DELETED;
+    it->second.values.clear();
+    EraseSubkeys(store, folded);
     return ERROR_SUCCESS;
   });
 }

@@ -124,6 +124,11 @@ LONG RegDeleteValueW(HKEY key, LPCWSTR name);
 /// opened without write access (stricter than Windows). ERROR_FILE_NOT_FOUND when absent.
 LONG RegDeleteKeyW(HKEY key, LPCWSTR sub_key);
 
+/// Removes the key `sub_key` below `key` with all its subkeys and values, in one write; with a
+/// null or empty `sub_key`, empties `key` of its subkeys and values and keeps it. Access as
+/// RegDeleteKeyW. ERROR_FILE_NOT_FOUND when absent.
+LONG RegDeleteTreeW(HKEY key, LPCWSTR sub_key);
+
 /// Closes a handle from RegOpenKeyExW or RegCreateKeyExW (a predefined root is accepted and left
 /// open). ERROR_INVALID_HANDLE for anything else, including a handle closed before.
 LONG RegCloseKey(HKEY key);

@@ -4,6 +4,8 @@
 
 #include "com_test_support.h"
 #include "platform/com/errorinfo.h"
+#include "platform/win/registry.h"
+#include "tests/platform/win/win_test_folder.h"
 
 using namespace comtest;
 
@@ -233,4 +235,51 @@ TEST(TypeLibBuilder, RefusesInconsistentDescriptions) {
     EXPECT_EQ(b.Build(&lib), E_INVALIDARG);
   }
   EXPECT_EQ(lib, nullptr);
+}
+
+namespace {
+
+// The default value (or `name`) of HKEY_CLASSES_ROOT\`path`; "<absent>" when there is none.
+std::wstring ClassesString(const std::wstring& path, const wchar_t* name = nullptr) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+    return L"<absent>";
+  wchar_t text[260] = {};
+  DWORD size = sizeof text, type = 0;
+  LONG rc = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
+  RegCloseKey(key);
+  return rc == ERROR_SUCCESS && type == REG_SZ ? std::wstring(text) : L"<absent>";
+}
+
+}  // namespace
+
+TEST(TypeLibRegistry, WritesAndRemovesThePlatformsRecords) {
+  sheetwise::test::TempConfigHome home;
+  constexpr GUID kLib = {0x8E0F1A20, 0x3333, 0x4A4A, {0x80, 0, 0, 0, 0, 0, 0, 3}};
+  constexpr IID kIface = {0x8E0F1A20, 0x3333, 0x4A4A, {0x80, 0, 0, 0, 0, 0, 0, 4}};
+  TypeLibBuilder b(kLib, 1, 10, L"Recorded", L"Recorded 1.0 Type Library");
+  b.Interface(kIface, L"IRecorded", L"", TypeKind::kDual)
+      .Method<&IAppEventHandler::Enable>(1, L"Enable", L"");
+  ITypeLib* built = nullptr;
+  ASSERT_EQ(b.Build(&built), S_OK);
+  ASSERT_EQ(RegisterTypeLib(built, L"/opt/sheetwise/libvanta.so", L"/opt/sheetwise"), S_OK);
+  built->Release();
+
+  // Versions are written in hexadecimal: 1.10 is "1.a".
+  const std::wstring lib = L"TypeLib\\{8E0F1A20-3333-4A4A-8000-000000000003}";
+  EXPECT_EQ(ClassesString(lib + L"\\1.a"), L"Recorded 1.0 Type Library");
+  EXPECT_EQ(ClassesString(lib + L"\\1.a\\0\\win64"), L"/opt/sheetwise/libvanta.so");
+  EXPECT_EQ(ClassesString(lib + L"\\1.a\\FLAGS"), L"0");
+  EXPECT_EQ(ClassesString(lib + L"\\1.a\\HELPDIR"), L"/opt/sheetwise");
+  const std::wstring iface = L"Interface\\{8E0F1A20-3333-4A4A-8000-000000000004}";
+  EXPECT_EQ(ClassesString(iface), L"IRecorded");
+  EXPECT_EQ(ClassesString(iface + L"\\ProxyStubClsid32"),
+            L"{00020424-0000-0000-C000-000000000046}");
+  EXPECT_EQ(ClassesString(iface + L"\\TypeLib"), L"{8E0F1A20-3333-4A4A-8000-000000000003}");
+  EXPECT_EQ(ClassesString(iface + L"\\TypeLib", L"Version"), L"1.a");
+
+  ASSERT_EQ(UnRegisterTypeLib(kLib, 1, 10, 0, SYS_WIN64), S_OK);
+  EXPECT_EQ(ClassesString(lib + L"\\1.a"), L"<absent>");
+  EXPECT_EQ(ClassesString(lib), L"<absent>");
+  EXPECT_EQ(ClassesString(iface), L"<absent>");
 }

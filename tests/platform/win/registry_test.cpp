@@ -3,6 +3,8 @@
 #include <cstring>
 #include <string>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "platform/win/registry_store_internal.h"
@@ -337,3 +339,46 @@ TEST(RegistryFile, NamesTheLineOfEachSyntaxError) {
 }
 
 }  // namespace
+
+TEST(Registry, SettingAValueItAlreadyHoldsLeavesTheFileAlone) {
+  TempConfigHome home;
+  HKEY key = Create(kExport);
+  ASSERT_EQ(SetDword(key, L"StartRow", 5), ERROR_SUCCESS);
+  struct stat before {};
+  ASSERT_EQ(::stat(SettingsStoreFile().c_str(), &before), 0);
+  // Each write renames a new file into place, so an unchanged inode means nothing was written.
+  ASSERT_EQ(SetDword(key, L"startrow", 5), ERROR_SUCCESS);
+  struct stat after {};
+  ASSERT_EQ(::stat(SettingsStoreFile().c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  // Another type or value is a change.
+  ASSERT_EQ(SetString(key, L"StartRow", L"5"), ERROR_SUCCESS);
+  ASSERT_EQ(::stat(SettingsStoreFile().c_str(), &after), 0);
+  EXPECT_NE(after.st_ino, before.st_ino);
+  RegCloseKey(key);
+}
+
+TEST(Registry, DeleteTreeRemovesAWholeBranchAndNothingBeside) {
+  TempConfigHome home;
+  HKEY a = Create(L"SOFTWARE\\Tree\\A\\Deep\\Deeper");
+  HKEY b = Create(L"SOFTWARE\\Tree\\AB");  // shares the prefix "A" but is a sibling
+  ASSERT_EQ(SetDword(a, L"x", 1), ERROR_SUCCESS);
+  ASSERT_EQ(SetDword(b, L"y", 2), ERROR_SUCCESS);
+  RegCloseKey(a);
+  HKEY tree = Create(L"SOFTWARE\\Tree");
+  EXPECT_EQ(RegDeleteKeyW(tree, L"A"), ERROR_ACCESS_DENIED);  // has subkeys
+  EXPECT_EQ(RegDeleteTreeW(tree, L"a"), ERROR_SUCCESS);
+  HKEY gone = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(tree, L"A\\Deep", 0, KEY_READ, &gone), ERROR_FILE_NOT_FOUND);
+  DWORD value = 0, size = sizeof value;
+  EXPECT_EQ(RegQueryValueExW(b, L"y", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteTreeW(tree, L"A"), ERROR_FILE_NOT_FOUND);
+  // Without a sub key: the key stays, empty.
+  ASSERT_EQ(SetDword(tree, L"z", 3), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteTreeW(tree, nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(RegQueryValueExW(tree, L"z", nullptr, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegOpenKeyExW(tree, L"AB", 0, KEY_READ, &gone), ERROR_FILE_NOT_FOUND);
+  RegCloseKey(b);
+  RegCloseKey(tree);
+}
