@@ -6,6 +6,7 @@
 
 #include "platform/com/apartment_internal.h"
 #include "platform/com/bstr.h"
+#include "platform/com/classes.h"
 #include "platform/com/classes_internal.h"
 #include "platform/com/errorinfo.h"
 #include "platform/com/marshal_internal.h"
@@ -152,14 +153,17 @@ namespace {
 // CoGetClassObject from a thread other than the registering one: a class object registered by
 // an STA is reached through a proxy to that apartment; one registered by an MTA thread or an
 // uninitialised thread is free-threaded and used as it is.
-HRESULT CrossThreadClassObject(DWORD owner_thread, IUnknown* factory, REFIID riid, void** ppv) {
+HRESULT CrossThreadClassObject(DWORD owner_thread, REFCLSID clsid, DWORD context, REFIID riid,
+                               void** ppv) {
   std::shared_ptr<Apartment> owner = Apartment::OfThread(owner_thread);
   Apartment* current = Apartment::Current();
-  if (!owner || owner.get() == current) return factory->QueryInterface(riid, ppv);
+  if (!owner || owner.get() == current) return S_FALSE;  // no apartment to go to: direct
   if (!current) return CO_E_NOTINITIALIZED;
   return CallAndUnmarshal(
       *owner,
-      [&](IUnknown** out) { return factory->QueryInterface(riid, reinterpret_cast<void**>(out)); },
+      [&](IUnknown** out) {
+        return CoGetClassObject(clsid, context, nullptr, riid, reinterpret_cast<void**>(out));
+      },
       riid, ppv);
 }
 

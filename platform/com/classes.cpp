@@ -57,8 +57,8 @@ DWORD ClassRegisteringThread(REFCLSID clsid, DWORD context) {
   return r != nullptr ? r->thread : 0;
 }
 
-void SetCrossThreadClassHook(CrossThreadClassHook hook) {
-  cross_thread_hook.store(hook);
+CrossThreadClassHook SetCrossThreadClassHook(CrossThreadClassHook hook) {
+  return cross_thread_hook.exchange(hook);
 }
 
 }  // namespace sw::com
@@ -117,23 +117,30 @@ HRESULT CoGetClassObject(REFCLSID clsid, DWORD context, void* server_info, REFII
   if (ppv == nullptr) return E_INVALIDARG;
   *ppv = nullptr;
   if ((context & kKnownContexts) == 0 || server_info != nullptr) return E_INVALIDARG;
-  Registry& registry = TheRegistry();
-  IUnknown* factory = nullptr;
-  DWORD owner = 0;
-  {
-    std::lock_guard lock(registry.mutex);
-    Registration* r = Find(registry, clsid, context);
-    if (r == nullptr) return REGDB_E_CLASSNOTREG;
-    r->used = true;
-    factory = r->factory;
-    factory->AddRef();  // kept alive while it is queried outside the lock
-    owner = r->thread;
-  }
   const auto hook = cross_thread_hook.load();
-  const HRESULT hr = (hook != nullptr && owner != GetCurrentThreadId())
-                         ? hook(owner, factory, riid, ppv)
-                         : factory->QueryInterface(riid, ppv);
-  factory->Release();
+  bool direct = hook == nullptr;
+  HRESULT hr = S_FALSE;
+  if (!direct) {
+    const DWORD owner = sw::com::ClassRegisteringThread(clsid, context);
+    if (owner == 0) return REGDB_E_CLASSNOTREG;
+    // Another apartment's class object is reached on its own thread only.
+    if (owner != GetCurrentThreadId()) hr = hook(owner, clsid, context, riid, ppv);
+    direct = hr == S_FALSE;
+  }
+  if (direct) {
+    Registry& registry = TheRegistry();
+    IUnknown* factory = nullptr;
+    {
+      std::lock_guard lock(registry.mutex);
+      Registration* r = Find(registry, clsid, context);
+      if (r == nullptr) return REGDB_E_CLASSNOTREG;
+      r->used = true;
+      factory = r->factory;
+      factory->AddRef();  // kept alive while it is queried outside the lock
+    }
+    hr = factory->QueryInterface(riid, ppv);
+    factory->Release();
+  }
   if (FAILED(hr)) *ppv = nullptr;
   return hr;
 }

@@ -11,12 +11,16 @@ namespace sw::com {
 DWORD ClassRegisteringThread(REFCLSID clsid, DWORD context);
 
 /// Called by CoGetClassObject when the calling thread is not the one that registered the class
-/// object: `factory` is the class object (the caller keeps its reference), `owner_thread` the
-/// registering thread. The hook answers as CoGetClassObject would, typically with a proxy for
-/// `riid` that runs calls on the owner's thread. Without a hook the class object itself is
-/// queried, as for a free-threaded class. The apartment layer installs its hook once at start.
-using CrossThreadClassHook = HRESULT (*)(DWORD owner_thread, IUnknown* factory, REFIID riid,
-                                         void** ppv);
-void SetCrossThreadClassHook(CrossThreadClassHook hook);
+/// object for `clsid` and `context`, `owner_thread`. The hook answers as CoGetClassObject would,
+/// typically by running CoGetClassObject on the owner's thread (where it finds the object
+/// directly) and handing back a proxy for `riid`. The class object is not touched on the calling
+/// thread: its reference count may belong to its apartment alone. Without a hook the class
+/// object itself is queried, as for a free-threaded class; so it is when the hook answers S_FALSE
+/// (the registering thread is in no apartment). The apartment layer installs its hook
+/// once at start.
+using CrossThreadClassHook = HRESULT (*)(DWORD owner_thread, REFCLSID clsid, DWORD context,
+                                         REFIID riid, void** ppv);
+/// Installs `hook` (null removes it) and returns the one installed before.
+CrossThreadClassHook SetCrossThreadClassHook(CrossThreadClassHook hook);
 
 }  // namespace sw::com
