@@ -1,10 +1,17 @@
-# One static library per folder, from every .cpp in it, so that an undeclared dependency fails to
-# link. sheetwise_library(NAME DEPS dep...)
+# One library per folder, from every .cpp in it, so that an undeclared dependency fails to link.
+# sheetwise_library(NAME [SHARED] DEPS dep...). The platform folders are SHARED: the host and the
+# modules it loads must share one COM runtime, one settings store and one set of thread queues.
 function(sheetwise_library name)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "SHARED" "" "DEPS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
   if(sources)
-    add_library(${name} STATIC ${sources})
+    if(ARG_SHARED)
+      add_library(${name} SHARED ${sources})
+      # Found beside the executables and modules that use it, wherever they are installed.
+      set_target_properties(${name} PROPERTIES INSTALL_RPATH "$ORIGIN")
+    else()
+      add_library(${name} STATIC ${sources})
+    endif()
     target_link_libraries(${name} PUBLIC ${ARG_DEPS})
   else()
     add_library(${name} INTERFACE)
