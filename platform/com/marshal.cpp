@@ -15,6 +15,7 @@
 #include "platform/com/errorinfo.h"
 #include "platform/com/marshal_internal.h"
 #include "platform/com/variant.h"
+#include "platform/com/variant_internal.h"
 
 namespace com_internal {
 
@@ -315,35 +316,6 @@ HRESULT CallAndUnmarshal(Apartment& owner, const std::function<HRESULT(IUnknown*
 
 namespace {
 
-// Bytes of a scalar of type `base` in the VARIANT union; 0 for types that have no value there
-// or cannot travel.
-size_t ScalarSize(VARTYPE base) {
-  switch (base) {
-    case VT_I1:
-    case VT_UI1:
-      return 1;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL:
-      return 2;
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_R4:
-    case VT_ERROR:
-      return 4;
-    case VT_I8:
-    case VT_UI8:
-    case VT_R8:
-    case VT_DATE:
-    case VT_CY:
-      return 8;
-    default:
-      return 0;
-  }
-}
-
 // One VARIANT on its way: the value itself (an owned BSTR copy, a marshalled interface, or the
 // scalar), remembering whether the original was passed by reference.
 struct WireValue {
@@ -398,7 +370,7 @@ HRESULT Pack(const VARIANT& v, WireValue& w) {
       w.value = v;  // the DECIMAL fills the whole VARIANT
       return S_OK;
     default: {
-      size_t size = ScalarSize(base);
+      size_t size = sw::com::VariantScalarSize(base);
       if (size == 0) return DISP_E_BADVARTYPE;
       w.value.vt = base;
       std::memcpy(&w.value.llVal, byref ? v.byref : &v.llVal, size);
@@ -470,7 +442,7 @@ HRESULT WriteBack(WireValue& back, VARIANT& orig) {
       *orig.ppunkVal = (v.vt == VT_DISPATCH || v.vt == VT_UNKNOWN) ? v.punkVal : nullptr;
       return S_OK;
     default:
-      std::memcpy(orig.byref, &v.llVal, ScalarSize(base));
+      std::memcpy(orig.byref, &v.llVal, sw::com::VariantScalarSize(base));
       return S_OK;
   }
 }

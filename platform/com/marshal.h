@@ -125,29 +125,6 @@ ProxyFacelet* MakeInterfaceProxy(ProxyFaceletInit init) {
 /// MakeInterfaceProxy<DispatchProxy> makes its proxies plain IDispatch proxies. Any thread.
 void RegisterInterfaceProxy(REFIID iid, InterfaceProxyFactory factory);
 
-/// The proxy of IDispatch, also used for dispinterfaces.
-class DispatchProxy : public ProxyFacelet, public IDispatch {
- public:
-  using ProxyFacelet::ProxyFacelet;
-  IUnknown* Exposed() override { return static_cast<IDispatch*>(this); }
-  HRESULT QueryInterface(REFIID riid, void** ppv) override {
-    return FaceletQueryInterface(riid, ppv);
-  }
-  ULONG AddRef() override { return FaceletAddRef(); }
-  ULONG Release() override { return FaceletRelease(); }
-  HRESULT GetTypeInfoCount(UINT* count) override { return RemoteGetTypeInfoCount(count); }
-  HRESULT GetTypeInfo(UINT index, LCID lcid, ITypeInfo** info) override {
-    return RemoteGetTypeInfo(index, lcid, info);
-  }
-  HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid, DISPID* ids) override {
-    return RemoteGetIDsOfNames(riid, names, count, lcid, ids);
-  }
-  HRESULT Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params, VARIANT* result,
-                 EXCEPINFO* excep, UINT* arg_err) override {
-    return RemoteInvoke(id, riid, lcid, flags, params, result, excep, arg_err);
-  }
-};
-
 /// The base of a dual interface's proxy: IUnknown and IDispatch are done; the derived class
 /// implements each vtable method by CallByDispid.
 template <class I>
@@ -172,3 +149,6 @@ class DualInterfaceProxy : public ProxyFacelet, public I {
     return RemoteInvoke(id, riid, lcid, flags, params, result, excep, arg_err);
   }
 };
+
+/// The proxy of IDispatch, also used for dispinterfaces.
+using DispatchProxy = DualInterfaceProxy<IDispatch>;

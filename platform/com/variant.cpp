@@ -7,23 +7,7 @@
 
 namespace sw::com {
 
-bool IsValidVariantType(VARTYPE vt) {
-  const VARTYPE base = vt & VT_TYPEMASK;
-  const VARTYPE extra = vt & ~VT_TYPEMASK;
-  if (extra != 0 && extra != VT_BYREF) return false;
-  if (extra == VT_BYREF && base <= VT_NULL) return false;
-  return base <= VT_DECIMAL || (base >= VT_I1 && base <= VT_UINT);
-}
-
-}  // namespace sw::com
-
-namespace {
-
-// The platform's DECIMAL is 16 bytes and overlays the whole of a 16-byte VARIANT.
-constexpr std::size_t kDecimalSize = 16;
-
-// The bytes a VT_BYREF pointer points to, for the scalar types.
-std::size_t ScalarSize(VARTYPE base) {
+std::size_t VariantScalarSize(VARTYPE base) {
   switch (base) {
     case VT_I1:
     case VT_UI1:
@@ -49,6 +33,21 @@ std::size_t ScalarSize(VARTYPE base) {
       return 0;
   }
 }
+
+bool IsValidVariantType(VARTYPE vt) {
+  const VARTYPE base = vt & VT_TYPEMASK;
+  const VARTYPE extra = vt & ~VT_TYPEMASK;
+  if (extra != 0 && extra != VT_BYREF) return false;
+  if (extra == VT_BYREF && base <= VT_NULL) return false;
+  return base <= VT_DECIMAL || (base >= VT_I1 && base <= VT_UINT);
+}
+
+}  // namespace sw::com
+
+namespace {
+
+// The platform's DECIMAL is 16 bytes and overlays the whole of a 16-byte VARIANT.
+constexpr std::size_t kDecimalSize = 16;
 
 }  // namespace
 
@@ -142,7 +141,7 @@ HRESULT VariantCopyInd(VARIANT* dest, const VARIANT* src) {
       value.vt = VT_DECIMAL;
       break;
     default: {
-      const std::size_t size = ScalarSize(base);
+      const std::size_t size = sw::com::VariantScalarSize(base);
       if (size == 0) return DISP_E_BADVARTYPE;
       value.vt = base;
       value.ullVal = 0;

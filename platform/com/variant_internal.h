@@ -1,6 +1,8 @@
 // Helpers shared by variant.cpp and varconv.cpp.
 #pragma once
 
+#include <cstddef>
+
 #include "platform/com/comtypes.h"
 
 namespace sw::com {
@@ -9,5 +11,10 @@ namespace sw::com {
 /// VT_I1..VT_UINT, optionally VT_BYREF (but not of VT_EMPTY or VT_NULL). VT_ARRAY is refused:
 /// this runtime has no SAFEARRAY support.
 bool IsValidVariantType(VARTYPE vt);
+
+/// The bytes a scalar of base type `base` takes in the VARIANT union, which is also what a
+/// VT_BYREF pointer to it points to; 0 for types that have no such value (strings, interfaces,
+/// VARIANT, DECIMAL ...).
+std::size_t VariantScalarSize(VARTYPE base);
 
 }  // namespace sw::com

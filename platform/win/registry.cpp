@@ -435,9 +435,11 @@ void EraseSubkeys(Store& store, const std::wstring& folded) {
   while (it != store.keys.end() && it->first.starts_with(prefix)) it = store.keys.erase(it);
 }
 
-// RegDeleteKeyW and RegDeleteTreeW: the key `sub_key` below `key`, with its subkeys when
-// `whole_tree`. One write either way, so another process never sees half a tree.
-LONG DeleteKey(HKEY key, LPCWSTR sub_key, bool whole_tree) {
+enum class Deletion { kKey, kTree, kContents };
+
+// RegDeleteKeyW (kKey), RegDeleteTreeW with a sub key (kTree) and without one (kContents: the
+// key stays, emptied). One write each, so another process never sees half a tree.
+LONG DeleteKey(HKEY key, LPCWSTR sub_key, Deletion what) {
   Registry& reg = Registry::Instance();
   std::lock_guard lock(reg.mutex);
   OpenKey open;
@@ -450,12 +452,17 @@ LONG DeleteKey(HKEY key, LPCWSTR sub_key, bool whole_tree) {
   if (path.find(L'\\') == std::wstring::npos) return ERROR_ACCESS_DENIED;
   const std::wstring folded = FoldCase(path);
   return reg.Mutate([&](Store& store) {
-    if (store.keys.count(folded) == 0) return ERROR_FILE_NOT_FOUND;
-    if (store.HasSubkeys(folded)) {
-      if (!whole_tree) return ERROR_ACCESS_DENIED;
-      EraseSubkeys(store, folded);
+    const auto it = store.keys.find(folded);
+    if (it == store.keys.end()) {
+      return what == Deletion::kContents ? ERROR_KEY_DELETED : ERROR_FILE_NOT_FOUND;
     }
-    store.keys.erase(folded);
+    if (what == Deletion::kContents) {
+      it->second.values.clear();
+    } else if (store.HasSubkeys(folded) && what == Deletion::kKey) {
+      return ERROR_ACCESS_DENIED;
+    }
+    EraseSubkeys(store, folded);
+    if (what != Deletion::kContents) store.keys.erase(folded);
     return ERROR_SUCCESS;
   });
 }
@@ -464,28 +471,12 @@ LONG DeleteKey(HKEY key, LPCWSTR sub_key, bool whole_tree) {
 
 LONG RegDeleteKeyW(HKEY key, LPCWSTR sub_key) {
   if (sub_key == nullptr) return ERROR_INVALID_PARAMETER;
-  return DeleteKey(key, sub_key, false);
+  return DeleteKey(key, sub_key, Deletion::kKey);
 }
 
 LONG RegDeleteTreeW(HKEY key, LPCWSTR sub_key) {
-  if (sub_key != nullptr && *sub_key != L'\0') return DeleteKey(key, sub_key, true);
-  // Without a sub key the key itself stays, emptied of its values and subkeys.
-  Registry& reg = Registry::Instance();
-  std::lock_guard lock(reg.mutex);
-  OpenKey open;
-  if (!reg.Resolve(key, open)) return ERROR_INVALID_HANDLE;
-  if ((open.access & (KEY_SET_VALUE | KEY_CREATE_SUB_KEY | DELETE)) == 0) {
-    return ERROR_ACCESS_DENIED;
-  }
-  if (open.path.find(L'\\') == std::wstring::npos) return ERROR_ACCESS_DENIED;
-  const std::wstring folded = FoldCase(open.path);
-  return reg.Mutate([&](Store& store) {
-    const auto it = store.keys.find(folded);
-    if (it == store.keys.end()) return ERROR_KEY_DELETED;
-    it->second.values.clear();
-    EraseSubkeys(store, folded);
-    return ERROR_SUCCESS;
-  });
+  const bool whole = sub_key != nullptr && *sub_key != L'\0';
+  return DeleteKey(key, whole ? sub_key : L"", whole ? Deletion::kTree : Deletion::kContents);
 }
 
 LONG RegCloseKey(HKEY key) {
