@@ -2,10 +2,11 @@
 // link's call pattern end to end.
 #include "platform/com/marshal.h"
 
-#include <gtest/gtest.h>
-
+#include <atomic>
 #include <thread>
 #include <vector>
+
+#include <gtest/gtest.h>
 
 #include "com_test_support.h"
 #include "platform/com/classes.h"
@@ -226,6 +227,72 @@ TEST(Proxy, ErrorsComeBackToTheCaller) {
   EXPECT_EQ(disp->Invoke(5, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, &err),
             DISP_E_BADPARAMCOUNT);
   disp->Release();
+  proxy->Release();
+}
+
+namespace {
+
+// Fails every call with an exception whose texts are filled in later, by a routine that must run
+// on the object's own thread (it may read state only that thread may touch).
+class LateFailer : public CComObjectRoot, public IDispatch {
+ public:
+  BEGIN_COM_MAP(LateFailer)
+  COM_INTERFACE_ENTRY_IID(IID_IDispatch, IDispatch)
+  END_COM_MAP()
+
+  static inline std::atomic<DWORD> owner_thread{0};
+  static inline std::atomic<DWORD> fill_in_thread{0};
+
+  static HRESULT FillIn(EXCEPINFO* ex) {
+    fill_in_thread = GetCurrentThreadId();
+    ex->bstrSource = SysAllocString(L"Late");
+    ex->bstrDescription = SysAllocString(L"Filled in on demand");
+    ex->scode = E_ACCESSDENIED;
+    return S_OK;
+  }
+  HRESULT GetTypeInfoCount(UINT*) override { return E_NOTIMPL; }
+  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  HRESULT Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO* ex, UINT*) override {
+    owner_thread = GetCurrentThreadId();
+    if (ex) {
+      *ex = EXCEPINFO{};
+      ex->pfnDeferredFillIn = &FillIn;
+    }
+    return DISP_E_EXCEPTION;
+  }
+};
+
+}  // namespace
+
+TEST(Proxy, DeferredExceptionTextsAreFilledInOnTheOwnerThread) {
+  Sta sta;
+  StaThread owner;
+  IStream* stream = nullptr;
+  owner.Run([&] {
+    auto* failer = Make<LateFailer>();
+    EXPECT_EQ(CoMarshalInterThreadInterfaceInStream(IID_IDispatch, static_cast<IDispatch*>(failer),
+                                                    &stream),
+              S_OK);
+    failer->Release();
+  });
+  IDispatch* proxy = nullptr;
+  ASSERT_EQ(CoGetInterfaceAndReleaseStream(stream, IID_IDispatch, reinterpret_cast<void**>(&proxy)),
+            S_OK);
+  DISPPARAMS none{nullptr, nullptr, 0, 0};
+  EXCEPINFO ex{};
+  EXPECT_EQ(proxy->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, &ex, nullptr),
+            DISP_E_EXCEPTION);
+  EXPECT_EQ(LateFailer::fill_in_thread.load(), owner.id());
+  EXPECT_EQ(LateFailer::owner_thread.load(), owner.id());
+  // The caller gets the texts, and no routine to run on a thread it does not own.
+  EXPECT_EQ(ex.pfnDeferredFillIn, nullptr);
+  EXPECT_EQ(ex.scode, E_ACCESSDENIED);
+  EXPECT_STREQ(ex.bstrSource, L"Late");
+  EXPECT_STREQ(ex.bstrDescription, L"Filled in on demand");
+  SysFreeString(ex.bstrSource);
+  SysFreeString(ex.bstrDescription);
+  SysFreeString(ex.bstrHelpFile);
   proxy->Release();
 }
 
