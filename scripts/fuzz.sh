@@ -11,7 +11,7 @@ CC=clang CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWit
 cmake --build build-fuzz
 targets=("$@")
 if [ ${#targets[@]} -eq 0 ]; then
-  for t in build-fuzz/fuzz/*_fuzz; do targets+=("$(basename "$t")"); done
+  for t in build-fuzz/bin/*_fuzz; do targets+=("$(basename "$t")"); done
 fi
 for t in "${targets[@]}"; do
   corpus=build-fuzz/corpus/$t
@@ -19,5 +19,5 @@ for t in "${targets[@]}"; do
   seeds=()
   [ -d "fuzz/seeds/$t" ] && seeds=("fuzz/seeds/$t")
   echo "== $t for ${seconds}s"
-  "build-fuzz/fuzz/$t" -max_total_time="$seconds" -print_final_stats=1 "$corpus" "${seeds[@]}"
+  "build-fuzz/bin/$t" -max_total_time="$seconds" -print_final_stats=1 "$corpus" "${seeds[@]}"
 done
