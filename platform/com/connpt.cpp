@@ -132,15 +132,25 @@ size_t ConnectionPointContainerImpl::SinkCount(REFIID iid) const {
   return p ? p->size() : 0;
 }
 
-HRESULT AtlAdvise(IUnknown* container_object, IUnknown* sink, REFIID iid, DWORD* cookie) {
-  if (!container_object || !sink || !cookie) return E_INVALIDARG;
+namespace {
+
+// The connection point for `iid` of the object `container_object`.
+HRESULT FindPointOf(IUnknown* container_object, REFIID iid, IConnectionPoint** point) {
   IConnectionPointContainer* container = nullptr;
   HRESULT hr = container_object->QueryInterface(IID_IConnectionPointContainer,
                                                 reinterpret_cast<void**>(&container));
   if (FAILED(hr)) return hr;
-  IConnectionPoint* point = nullptr;
-  hr = container->FindConnectionPoint(iid, &point);
+  hr = container->FindConnectionPoint(iid, point);
   container->Release();
+  return hr;
+}
+
+}  // namespace
+
+HRESULT AtlAdvise(IUnknown* container_object, IUnknown* sink, REFIID iid, DWORD* cookie) {
+  if (!container_object || !sink || !cookie) return E_INVALIDARG;
+  IConnectionPoint* point = nullptr;
+  HRESULT hr = FindPointOf(container_object, iid, &point);
   if (FAILED(hr)) return hr;
   hr = point->Advise(sink, cookie);
   point->Release();
@@ -149,13 +159,8 @@ HRESULT AtlAdvise(IUnknown* container_object, IUnknown* sink, REFIID iid, DWORD*
 
 HRESULT AtlUnadvise(IUnknown* container_object, REFIID iid, DWORD cookie) {
   if (!container_object) return E_INVALIDARG;
-  IConnectionPointContainer* container = nullptr;
-  HRESULT hr = container_object->QueryInterface(IID_IConnectionPointContainer,
-                                                reinterpret_cast<void**>(&container));
-  if (FAILED(hr)) return hr;
   IConnectionPoint* point = nullptr;
-  hr = container->FindConnectionPoint(iid, &point);
-  container->Release();
+  HRESULT hr = FindPointOf(container_object, iid, &point);
   if (FAILED(hr)) return hr;
   hr = point->Unadvise(cookie);
   point->Release();

@@ -562,6 +562,19 @@ BOOL IsValidCodePage(UINT code_page) {
              : FALSE;
 }
 
+namespace {
+
+// UTF-8, or the table of `code_page`; false with ERROR_INVALID_PARAMETER for a page we lack.
+bool ResolvePage(UINT code_page, bool& utf8, const TablePage*& page) {
+  utf8 = IsUtf8Page(code_page);
+  page = utf8 ? nullptr : FindTablePage(code_page);
+  if (utf8 || page != nullptr) return true;
+  SetLastError(ERROR_INVALID_PARAMETER);
+  return false;
+}
+
+}  // namespace
+
 int MultiByteToWideChar(UINT code_page, DWORD flags, LPCCH in, int in_bytes, LPWSTR out,
                         int out_chars) {
   if (in == nullptr || in_bytes == 0 || in_bytes < -1 || out_chars < 0 ||
@@ -569,12 +582,9 @@ int MultiByteToWideChar(UINT code_page, DWORD flags, LPCCH in, int in_bytes, LPW
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  const bool utf8 = IsUtf8Page(code_page);
-  const TablePage* page = utf8 ? nullptr : FindTablePage(code_page);
-  if (!utf8 && page == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
+  bool utf8 = false;
+  const TablePage* page = nullptr;
+  if (!ResolvePage(code_page, utf8, page)) return 0;
   constexpr DWORD kKnown = MB_PRECOMPOSED | MB_COMPOSITE | MB_USEGLYPHCHARS | MB_ERR_INVALID_CHARS;
   if ((flags & ~kKnown) != 0 || (utf8 && (flags & ~MB_ERR_INVALID_CHARS) != 0) ||
       ((flags & MB_PRECOMPOSED) != 0 && (flags & MB_COMPOSITE) != 0)) {
@@ -613,12 +623,9 @@ int WideCharToMultiByte(UINT code_page, DWORD flags, LPCWCH in, int in_chars, LP
     SetLastError(ERROR_INVALID_PARAMETER);
     return 0;
   }
-  const bool utf8 = IsUtf8Page(code_page);
-  const TablePage* page = utf8 ? nullptr : FindTablePage(code_page);
-  if (!utf8 && page == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return 0;
-  }
+  bool utf8 = false;
+  const TablePage* page = nullptr;
+  if (!ResolvePage(code_page, utf8, page)) return 0;
   constexpr DWORD kKnown = WC_DISCARDNS | WC_SEPCHARS | WC_DEFAULTCHAR | WC_ERR_INVALID_CHARS |
                            WC_COMPOSITECHECK | WC_NO_BEST_FIT_CHARS;
   if ((flags & ~kKnown) != 0 || (utf8 && (flags & ~WC_ERR_INVALID_CHARS) != 0) ||
