@@ -149,13 +149,13 @@ class Arguments {
 // Formats one insert with its printf-style format ("s" when none was given).
 std::wstring FormatInsert(const std::string& format, DWORD_PTR value) {
   const char conversion = format.empty() ? 's' : format.back();
-  std::string spec = format.substr(0, format.empty() ? 0 : format.size() - 1);
+  std::string flags_text = format.substr(0, format.empty() ? 0 : format.size() - 1);
   bool wide64 = false;
   for (const char* modifier : {"I64", "ll", "l", "h", "w", "I"}) {
-    const size_t at = spec.find(modifier);
+    const size_t at = flags_text.find(modifier);
     if (at != std::string::npos) {
       wide64 = wide64 || std::strcmp(modifier, "I64") == 0 || std::strcmp(modifier, "ll") == 0;
-      spec.erase(at, std::strlen(modifier));
+      flags_text.erase(at, std::strlen(modifier));
     }
   }
   char buffer[128];
@@ -174,7 +174,7 @@ std::wstring FormatInsert(const std::string& format, DWORD_PTR value) {
     case 'i': {
       const long long v =
           wide64 ? static_cast<long long>(value) : static_cast<long long>(static_cast<INT>(value));
-      std::snprintf(buffer, sizeof buffer, ("%" + spec + "lld").c_str(), v);
+      std::snprintf(buffer, sizeof buffer, ("%" + flags_text + "lld").c_str(), v);
       return Utf8ToWide(buffer);
     }
     case 'u':
@@ -184,7 +184,7 @@ std::wstring FormatInsert(const std::string& format, DWORD_PTR value) {
       const unsigned long long v = wide64
                                        ? static_cast<unsigned long long>(value)
                                        : static_cast<unsigned long long>(static_cast<UINT>(value));
-      std::snprintf(buffer, sizeof buffer, ("%" + spec + "ll" + conversion).c_str(), v);
+      std::snprintf(buffer, sizeof buffer, ("%" + flags_text + "ll" + conversion).c_str(), v);
       return Utf8ToWide(buffer);
     }
     default:
