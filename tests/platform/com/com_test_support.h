@@ -149,6 +149,24 @@ class StaThread {
   DWORD id_ = 0;
 };
 
+/// A new object of class T with one reference, the caller's.
+template <class T>
+CComObject<T>* Make() {
+  CComObject<T>* p = nullptr;
+  CComObject<T>::CreateInstance(&p);
+  p->AddRef();
+  return p;
+}
+
+/// A VT_I4 VARIANT.
+inline VARIANT Long(LONG x) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_I4;
+  v.lVal = x;
+  return v;
+}
+
 /// Waits for `event`, dispatching the calling thread's messages. False after a minute (hang).
 bool WaitPumping(HANDLE event);
 /// Dispatches what is in the calling thread's queue now.

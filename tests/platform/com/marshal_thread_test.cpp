@@ -34,30 +34,33 @@ struct Sta {
   }
 };
 
-template <class T>
-CComObject<T>* Make() {
-  CComObject<T>* p = nullptr;
-  CComObject<T>::CreateInstance(&p);
-  p->AddRef();
-  return p;
-}
-
-// Makes a worker on `owner` and returns a proxy to it for the calling thread.
-ITestWorker* WorkerOn(StaThread& owner, CComObject<Worker>** real = nullptr) {
+// Makes an object on `owner` (`make` answers it as `iid`, with one reference) and returns a proxy
+// to it for the calling thread.
+template <class I, class MakeFn>
+I* ProxyOn(StaThread& owner, REFIID iid, MakeFn make) {
   IStream* stream = nullptr;
   owner.Run([&] {
-    auto* w = Make<Worker>();
-    EXPECT_EQ(CoMarshalInterThreadInterfaceInStream(IID_ITestWorker, static_cast<ITestWorker*>(w),
-                                                    &stream),
-              S_OK);
-    if (real) *real = w;
-    w->Release();  // the stream holds the object now
+    IUnknown* object = make();
+    EXPECT_EQ(CoMarshalInterThreadInterfaceInStream(iid, object, &stream), S_OK);
+    object->Release();  // the stream holds the object now
   });
-  ITestWorker* proxy = nullptr;
-  EXPECT_EQ(
-      CoGetInterfaceAndReleaseStream(stream, IID_ITestWorker, reinterpret_cast<void**>(&proxy)),
-      S_OK);
+  I* proxy = nullptr;
+  EXPECT_EQ(CoGetInterfaceAndReleaseStream(stream, iid, reinterpret_cast<void**>(&proxy)), S_OK);
   return proxy;
+}
+
+ITestWorker* WorkerOn(StaThread& owner, CComObject<Worker>** real = nullptr) {
+  return ProxyOn<ITestWorker>(owner, IID_ITestWorker, [&]() -> IUnknown* {
+    auto* w = Make<Worker>();
+    if (real) *real = w;
+    return static_cast<ITestWorker*>(w);
+  });
+}
+
+void FreeTexts(EXCEPINFO& ex) {
+  SysFreeString(ex.bstrSource);
+  SysFreeString(ex.bstrDescription);
+  SysFreeString(ex.bstrHelpFile);
 }
 
 ULONG RefCount(IUnknown* p) {
@@ -220,9 +223,7 @@ TEST(Proxy, ErrorsComeBackToTheCaller) {
   EXPECT_EQ(ex.scode, E_ACCESSDENIED);
   EXPECT_STREQ(ex.bstrSource, L"Worker");
   EXPECT_STREQ(ex.bstrDescription, L"The worker broke");
-  SysFreeString(ex.bstrSource);
-  SysFreeString(ex.bstrDescription);
-  SysFreeString(ex.bstrHelpFile);
+  FreeTexts(ex);
   UINT err = 9;
   EXPECT_EQ(disp->Invoke(5, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, nullptr, &err),
             DISP_E_BADPARAMCOUNT);
@@ -268,17 +269,9 @@ class LateFailer : public CComObjectRoot, public IDispatch {
 TEST(Proxy, DeferredExceptionTextsAreFilledInOnTheOwnerThread) {
   Sta sta;
   StaThread owner;
-  IStream* stream = nullptr;
-  owner.Run([&] {
-    auto* failer = Make<LateFailer>();
-    EXPECT_EQ(CoMarshalInterThreadInterfaceInStream(IID_IDispatch, static_cast<IDispatch*>(failer),
-                                                    &stream),
-              S_OK);
-    failer->Release();
-  });
-  IDispatch* proxy = nullptr;
-  ASSERT_EQ(CoGetInterfaceAndReleaseStream(stream, IID_IDispatch, reinterpret_cast<void**>(&proxy)),
-            S_OK);
+  IDispatch* proxy = ProxyOn<IDispatch>(owner, IID_IDispatch,
+                                        [] { return static_cast<IDispatch*>(Make<LateFailer>()); });
+  ASSERT_NE(proxy, nullptr);
   DISPPARAMS none{nullptr, nullptr, 0, 0};
   EXCEPINFO ex{};
   EXPECT_EQ(proxy->Invoke(1, IID_NULL, 0, DISPATCH_METHOD, &none, nullptr, &ex, nullptr),
@@ -290,9 +283,7 @@ TEST(Proxy, DeferredExceptionTextsAreFilledInOnTheOwnerThread) {
   EXPECT_EQ(ex.scode, E_ACCESSDENIED);
   EXPECT_STREQ(ex.bstrSource, L"Late");
   EXPECT_STREQ(ex.bstrDescription, L"Filled in on demand");
-  SysFreeString(ex.bstrSource);
-  SysFreeString(ex.bstrDescription);
-  SysFreeString(ex.bstrHelpFile);
+  FreeTexts(ex);
   proxy->Release();
 }
 
@@ -510,19 +501,13 @@ TEST(LiveLink, EventsCrossApartmentsBothWaysWithoutDeadlock) {
 
   LinkRecord record;
   StaThread link;
-  IStream* stream = nullptr;
-  link.Run([&] {
-    auto* h = Make<Handler>();
-    h->record = &record;
-    EXPECT_EQ(CoMarshalInterThreadInterfaceInStream(IID_IAppEventHandler,
-                                                    static_cast<IAppEventHandler*>(h), &stream),
-              S_OK);
-    h->Release();
-  });
-  IAppEventHandler* handler = nullptr;
-  ASSERT_EQ(CoGetInterfaceAndReleaseStream(stream, IID_IAppEventHandler,
-                                           reinterpret_cast<void**>(&handler)),
-            S_OK);
+  IAppEventHandler* handler =
+      ProxyOn<IAppEventHandler>(link, IID_IAppEventHandler, [&]() -> IUnknown* {
+        auto* h = Make<Handler>();
+        h->record = &record;
+        return static_cast<IAppEventHandler*>(h);
+      });
+  ASSERT_NE(handler, nullptr);
 
   // Enable runs on the link thread and calls back into this thread (GetActiveObject,
   // FindConnectionPoint, Advise) while this thread waits in its own call.

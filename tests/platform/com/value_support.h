@@ -2,6 +2,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdio>
 #include <ostream>
 #include <string>
 
@@ -103,49 +104,33 @@ inline bool operator==(const Value& a, const Value& b) {
 inline std::ostream& operator<<(std::ostream& os, const Value& value) {
   const VARIANT& v = value.v;
   os << "vt " << v.vt << " ";
-  switch (v.vt) {
-    case VT_I1:
-      return os << int{v.cVal};
-    case VT_UI1:
-      return os << unsigned{v.bVal};
-    case VT_I2:
-    case VT_BOOL:
-      return os << v.iVal;
-    case VT_UI2:
-      return os << v.uiVal;
-    case VT_I4:
-    case VT_INT:
-      return os << v.lVal;
-    case VT_UI4:
-    case VT_UINT:
-    case VT_ERROR:
-      return os << v.ulVal;
-    case VT_R4:
-      return os << v.fltVal;
-    case VT_R8:
-    case VT_DATE: {
-      char buffer[40];
-      std::snprintf(buffer, sizeof buffer, "%.17g", v.dblVal);
-      return os << buffer;
-    }
-    case VT_BSTR: {
-      os << '"';
-      for (UINT i = 0; i < SysStringLen(v.bstrVal); ++i) {
-        const wchar_t c = v.bstrVal[i];
-        if (c >= 32 && c < 127) {
-          os << static_cast<char>(c);
-        } else {
-          os << "\\u" << std::hex << static_cast<unsigned>(c) << std::dec;
-        }
+  if (v.vt == VT_BSTR) {
+    os << '"';
+    for (UINT i = 0; i < SysStringLen(v.bstrVal); ++i) {
+      const wchar_t c = v.bstrVal[i];
+      if (c >= 32 && c < 127) {
+        os << static_cast<char>(c);
+      } else {
+        os << "\\u" << std::hex << static_cast<unsigned>(c) << std::dec;
       }
-      return os << '"';
     }
-    case VT_EMPTY:
-    case VT_NULL:
-      return os;
-    default:
-      return os << v.llVal;
+    return os << '"';
   }
+  const VARTYPE t = v.vt;
+  if (t == VT_R8 || t == VT_DATE) {
+    char buffer[40];
+    std::snprintf(buffer, sizeof buffer, "%.17g", v.dblVal);
+    return os << buffer;
+  }
+  if (t == VT_R4) return os << v.fltVal;
+  if (t == VT_I1) return os << int{v.cVal};
+  if (t == VT_UI1) return os << unsigned{v.bVal};
+  if (t == VT_I2 || t == VT_BOOL) return os << v.iVal;
+  if (t == VT_UI2) return os << v.uiVal;
+  if (t == VT_I4 || t == VT_INT) return os << v.lVal;
+  if (t == VT_UI4 || t == VT_UINT || t == VT_ERROR) return os << v.ulVal;
+  if (t == VT_EMPTY || t == VT_NULL) return os;
+  return os << v.llVal;
 }
 
 /// A COM object that counts its references, answers IUnknown and (optionally) IDispatch, and

@@ -74,15 +74,18 @@ TEST(MultiByteToWideChar, CountsTheZeroAndQueriesTheSize) {
   wchar_t out[4];
   EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "ab\xC3\xA9", -1, out, 4), 4);
   EXPECT_EQ(std::wstring(out), L"ab\xE9");
-  SetLastError(0);
-  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "ab\xC3\xA9", -1, out, 3), 0);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-  SetLastError(0);
-  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "ab", 0, out, 4), 0);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
-  SetLastError(0);
-  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, nullptr, 1, out, 4), 0);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
+  const struct {
+    const char* bytes;
+    int length, room;
+    DWORD error;
+  } failures[] = {{"ab\xC3\xA9", -1, 3, ERROR_INSUFFICIENT_BUFFER},
+                  {"ab", 0, 4, ERROR_INVALID_PARAMETER},
+                  {nullptr, 1, 4, ERROR_INVALID_PARAMETER}};
+  for (const auto& row : failures) {
+    SetLastError(0);
+    EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, row.bytes, row.length, out, row.room), 0);
+    EXPECT_EQ(GetLastError(), row.error);
+  }
 }
 
 struct EncodeRow {

