@@ -63,6 +63,7 @@ struct Diagnostic {
 };
 
 class DxfDocument;
+struct Tag;
 
 /// What Load and Parse return: the document, or the error that refused the file; and the
 /// warnings about damage that was repaired (mixed line ends, trailing blanks, a missing EOF,
@@ -291,6 +292,11 @@ class DxfDocument {
 
  private:
   DxfDocument();
+  void EnsureOverlay(RecordId id);
+  bool MakeTag(const NewTag& value, const Tag* old, Tag& out);
+  bool Commit(RecordId id, std::vector<Tag> tags);
+  RecordId AddRecord(RecordId anchor, bool after, std::span<const NewTag> tags, bool structural);
+
   std::unique_ptr<Impl> impl_;
 };
 

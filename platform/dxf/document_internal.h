@@ -1,0 +1,113 @@
+// The storage behind DxfDocument, shared by the reader, the editor and the writer, and the
+// fault-injection hook of the atomic save used by tests.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/dxf/document.h"
+
+namespace sheetwise::dxf {
+
+/// One tag: where its bytes are. A tag's bytes are [begin, begin + value_off + value_len +
+/// tail_len) of the file (or of the edit arena when kInArena): group-code line or bytes, value,
+/// line end or terminating zero.
+struct Tag {
+  std::uint32_t begin = 0;
+  std::uint32_t value_len = 0;
+  std::uint16_t value_off = 0;
+  std::uint8_t tail_len = 0;
+  std::uint8_t flags = 0;
+  std::int16_t code = 0;
+
+  static constexpr std::uint8_t kInArena = 1;
+  std::uint32_t RawLength() const { return value_off + value_len + tail_len; }
+};
+static_assert(sizeof(Tag) <= 16, "a tag must stay small: there are millions of them");
+
+struct Record {
+  std::uint32_t first = 0;  // index into tags_ or, when kOverlay, into overlays_
+  std::uint32_t count = 0;  // tag count when not kOverlay
+  RecordId prev = kNoRecord;
+  RecordId next = kNoRecord;
+  std::uint32_t position = 0;  // 1-based line (ASCII) or byte offset (binary); 0: added
+  std::uint32_t flags = 0;
+  Handle handle = 0;  // as indexed in handles_
+
+  static constexpr std::uint32_t kOverlay = 1;  // tags live in overlays_[first]
+  static constexpr std::uint32_t kErased = 2;
+  static constexpr std::uint32_t kNew = 4;
+};
+
+enum class CodeStyle : std::uint8_t { kRightAligned3, kPlain };
+
+struct DxfDocument::Impl {
+  std::string name;              // for diagnostics
+  std::filesystem::path path;    // empty after Parse
+  std::string data;              // the file's bytes
+  std::string arena;             // bytes of edited and added tags
+  std::uint32_t prefix_len = 0;  // bytes before the first tag (binary sentinel, UTF-8 BOM)
+  std::uint32_t tail_begin = 0;  // bytes after the EOF record, written back as they were
+  bool missing_eof = false;      // repaired: an EOF record was added
+
+  Format format = Format::kAscii;
+  bool binary_short_codes = false;  // binary R12: one-byte group codes (255 + two bytes)
+  CodeStyle code_style = CodeStyle::kRightAligned3;
+  std::string eol = "\r\n";   // for tags that have none of their own
+  bool mbcs_escapes = false;  // the file writes \M+N escapes
+  std::string version = "AC1009";
+  int version_number = 1009;
+  unsigned code_page = 1252;
+
+  std::vector<Tag> tags;
+  std::vector<std::vector<Tag>> overlays;
+  std::vector<Record> records;
+  RecordId first = kNoRecord;
+  RecordId last = kNoRecord;
+  std::vector<Section> sections;
+  std::unordered_map<Handle, RecordId> handles;
+  std::unordered_map<std::string, std::uint32_t> header_vars;  // name -> index of its 9 tag
+  RecordId header = kNoRecord;
+  Handle next_handle = 1;  // the next handle NewHandle gives
+  bool modified = false;
+
+  std::span<const Tag> TagsOf(RecordId id) const {
+    const Record& r = records[id];
+    if (r.flags & Record::kOverlay) return overlays[r.first];
+    return std::span<const Tag>(tags.data() + r.first, r.count);
+  }
+  const char* Buffer(const Tag& t) const {
+    return (t.flags & Tag::kInArena) ? arena.data() : data.data();
+  }
+  std::string_view Value(const Tag& t) const {
+    return std::string_view(Buffer(t) + t.begin + t.value_off, t.value_len);
+  }
+  std::string_view RawBytes(const Tag& t) const {
+    return std::string_view(Buffer(t) + t.begin, t.RawLength());
+  }
+  bool Live(RecordId id) const {
+    return id < records.size() && !(records[id].flags & Record::kErased);
+  }
+  void RebuildHeaderIndex();
+  /// The handle a record's tags define (5, or 105 in DIMSTYLE); 0 for none and for SECTION.
+  Handle HandleOf(std::span<const Tag> tags) const;
+};
+
+/// Parses a number the way a DXF value holds it: blanks around it allowed, a leading '+' too.
+std::optional<double> ParseReal(std::string_view text);
+std::optional<std::int64_t> ParseInteger(std::string_view text);
+/// Hexadecimal handle text (1-16 digits, blanks around allowed); nullopt otherwise.
+std::optional<Handle> ParseHandle(std::string_view text);
+/// Shortest text that reads back as `value`, with a decimal point ("1.0", "2.5E-10").
+std::string FormatReal(double value);
+
+/// Test hook of the atomic save: called before each step ("open", "write", "sync", "backup",
+/// "rename") with the target path; a non-zero errno return makes that step fail with it.
+/// Null restores normal saving. For tests only; not thread-safe.
+void SetSaveFaultForTesting(std::function<int(std::string_view step)> hook);
+
+}  // namespace sheetwise::dxf

@@ -1,0 +1,116 @@
+#!/usr/bin/python3
+"""Makes the sample drawings of samples/ (run by hand: /usr/bin/python3 samples/make_samples.py).
+
+Needs Debian's python3-ezdxf; dynamic_blocks.dxf comes from the shared gen_drawing.py.
+Deterministic: fixed handles seeds and no time stamps where ezdxf allows.
+"""
+import os
+import subprocess
+import sys
+
+import ezdxf
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+
+
+def attributed_block(doc, name="TAG"):
+    blk = doc.blocks.new(name)
+    blk.add_line((0, 0), (10, 0))
+    blk.add_attdef("NUMBER", (0, 1), dxfattribs={"prompt": "Part number?", "height": 0.5})
+    blk.add_attdef("MAKER", (0, 2), text="ACME", dxfattribs={"prompt": "Maker", "height": 0.5})
+    const = blk.add_attdef("KIND", (0, 3), text="valve", dxfattribs={"height": 0.5})
+    const.is_const = True
+    return blk
+
+
+def save(doc, name, **kw):
+    path = os.path.join(HERE, name)
+    doc.saveas(path, **kw)
+    print(path, os.path.getsize(path))
+
+
+def attributes():
+    doc = ezdxf.new("R2010")
+    attributed_block(doc)
+    msp = doc.modelspace()
+    for i in range(5):
+        ref = msp.add_blockref("TAG", (i * 20, 0))
+        ref.add_auto_attribs({"NUMBER": f"P-{i:03d}", "MAKER": "ACME"})
+    save(doc, "attributes_r2010.dxf")
+
+
+def layouts():
+    doc = ezdxf.new("R2013")
+    attributed_block(doc)
+    doc.modelspace().add_blockref("TAG", (0, 0)).add_auto_attribs({"NUMBER": "M-1"})
+    for n in range(1, 4):
+        lay = doc.layouts.new(f"Sheet {n}")
+        lay.add_blockref("TAG", (n, n)).add_auto_attribs({"NUMBER": f"S-{n}"})
+    save(doc, "layouts_r2013.dxf")
+
+
+def cp1251():
+    # ezdxf encodes with the code page the document was created with, so the Cyrillic texts go
+    # in as ASCII placeholders and are replaced by their cp1251 bytes in the saved file.
+    doc = ezdxf.new("R2000")
+    doc.header["$DWGCODEPAGE"] = "ANSI_1251"
+    attributed_block(doc, "VALVE_RU")
+    msp = doc.modelspace()
+    ref = msp.add_blockref("VALVE_RU", (0, 0))
+    ref.add_auto_attribs({"NUMBER": "@@NUMBER@@", "MAKER": "@@MAKER@@"})
+    msp.add_text("@@TEXT@@")
+    path = os.path.join(HERE, "cp1251_r2000.dxf")
+    doc.saveas(path)
+    data = open(path, "rb").read()
+    for key, text in (("@@NUMBER@@", "Задвижка №1"), ("@@MAKER@@", "Завод «Знамя»"),
+                      ("@@TEXT@@", "Привет, мир — € ")):
+        data = data.replace(key.encode(), text.encode("cp1251"))
+    # A character cp1251 lacks, as AutoCAD writes it.
+    data = data.replace("€ ".encode("cp1251"), "€ ".encode("cp1251") + b"\\U+2713")
+    open(path, "wb").write(data)
+    print(path, os.path.getsize(path))
+
+
+def utf8():
+    doc = ezdxf.new("R2018")
+    attributed_block(doc)
+    msp = doc.modelspace()
+    msp.add_blockref("TAG", (0, 0)).add_auto_attribs({"NUMBER": "Größe Ø 50 – 日本語 😇"})
+    msp.add_text("Ελληνικά, 한국어")
+    save(doc, "utf8_r2018.dxf")
+
+
+def r12():
+    doc = ezdxf.new("R12")
+    attributed_block(doc)
+    msp = doc.modelspace()
+    for i in range(3):
+        msp.add_blockref("TAG", (i * 20, 0)).add_auto_attribs({"NUMBER": f"R12-{i}"})
+    save(doc, "r12.dxf")
+
+
+def binary():
+    doc = ezdxf.new("R2010")
+    attributed_block(doc)
+    msp = doc.modelspace()
+    for i in range(3):
+        msp.add_blockref("TAG", (i * 20, 0)).add_auto_attribs({"NUMBER": f"B-{i}", "MAKER": "Bin"})
+    save(doc, "binary_r2010.dxf", fmt="bin")
+
+
+def dynamic():
+    tool = os.path.join(HERE, "..", "..", "shared", "tools", "gen_drawing.py")
+    path = os.path.join(HERE, "dynamic_blocks.dxf")
+    subprocess.run([sys.executable, tool, "--refs", "30", "--blocks", "3", "--layers", "3",
+                    "--dynamic", "2", path], check=True)
+    print(path, os.path.getsize(path))
+
+
+if __name__ == "__main__":
+    attributes()
+    layouts()
+    cp1251()
+    utf8()
+    r12()
+    binary()
+    dynamic()
