@@ -130,13 +130,12 @@ std::string DivMod(const std::string& digits, unsigned divisor, unsigned* remain
 }
 
 // A decimal number with DIMZIN's leading (4) and trailing (8) zero suppression.
-std::string DecimalText(const std::string& whole, std::string fraction, int dimzin,
-                        bool allow_leading_suppression = true) {
+std::string DecimalText(const std::string& whole, std::string fraction, int dimzin) {
   if (dimzin & 8) {
     while (!fraction.empty() && fraction.back() == '0') fraction.pop_back();
   }
   std::string w = whole;
-  if ((dimzin & 4) && allow_leading_suppression && w == "0" && !fraction.empty()) w.clear();
+  if ((dimzin & 4) && w == "0" && !fraction.empty()) w.clear();
   std::string s = w;
   if (!fraction.empty()) s += "." + fraction;
   return s.empty() ? "0" : s;
