@@ -64,6 +64,9 @@ class AcRxClass {
 /// eNotOpenForWrite without changing anything.
 class AcDbObject {
  public:
+  /// Made by the database only (the stub is internal; inherited constructors keep this
+  /// access).
+  explicit AcDbObject(AcDbStub* stub);
   AcDbObject(const AcDbObject&) = delete;
   AcDbObject& operator=(const AcDbObject&) = delete;
   virtual ~AcDbObject();
@@ -100,7 +103,6 @@ class AcDbObject {
   Acad::ErrorStatus downgradeOpen();
 
  protected:
-  explicit AcDbObject(AcDbStub* stub);
   Acad::ErrorStatus assertWriteEnabled() const {
     return isWriteEnabled() ? Acad::eOk : Acad::eNotOpenForWrite;
   }
@@ -129,8 +131,10 @@ class AcDbEntity : public AcDbObject {
   Acad::ErrorStatus setLayer(const ACHAR* name);
   Acad::ErrorStatus setLayer(AcDbObjectId layer_id);
 
- protected:
+  /// Made by the database only (the stub is internal).
   using AcDbObject::AcDbObject;
+
+ protected:
 };
 
 /// Steps through a set of objects: the entities of a block record, the attributes of a block

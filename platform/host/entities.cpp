@@ -1,0 +1,636 @@
+#include "platform/host/dbents.h"
+
+#include <cmath>
+#include <numbers>
+
+#include "platform/host/dbimpl_internal.h"
+#include "platform/win/locale.h"
+
+namespace {
+
+constexpr double kDegrees = 180 / std::numbers::pi;
+
+const dxf::Entity Tags(const AcDbStub* stub) {
+  return stub->db->Get(stub);
+}
+dxf::DxfDocument& Doc(const AcDbStub* stub) {
+  return stub->db->doc();
+}
+
+Acad::ErrorStatus Result(bool ok) {
+  return ok ? Acad::eOk : Acad::eInvalidInput;
+}
+
+bool Finite(double v) {
+  return std::isfinite(v);
+}
+
+// Group codes that come before each AcDbText value, in the order AutoCAD writes them.
+constexpr std::initializer_list<int> kBeforeHeight = {10, 20, 30, 39};
+constexpr std::initializer_list<int> kBeforeText = {40, 10, 20, 30};
+constexpr std::initializer_list<int> kBeforeTextRotation = {1, 40};
+constexpr std::initializer_list<int> kBeforeWidth = {50, 1, 40};
+constexpr std::initializer_list<int> kBeforeOblique = {41, 50, 1, 40};
+constexpr std::initializer_list<int> kBeforeStyle = {51, 41, 50, 1, 40};
+constexpr std::initializer_list<int> kBeforeGeneration = {7, 51, 41, 50, 1, 40};
+constexpr std::initializer_list<int> kBeforeHorizontal = {71, 7, 51, 41, 50, 1, 40};
+constexpr std::initializer_list<int> kBeforeAlign = {72, 71, 7, 51, 41, 50, 1, 40};
+
+ACHAR* NewString(const std::wstring& text) {
+  return acutNewString(text.c_str());
+}
+
+// The embedded MTEXT of a multi-line attribute: the index of its 101 tag, or kNoTag.
+std::size_t EmbeddedStart(const dxf::Entity& e) {
+  for (std::size_t i = 1; i < e.TagCount(); ++i) {
+    int code = e.Code(i);
+    if (code == 1001) break;
+    if (code == 101 && e.Raw(i).starts_with("Embedded Object")) return i;
+  }
+  return dxf::kNoTag;
+}
+
+std::size_t EmbeddedEnd(const dxf::Entity& e, std::size_t start) {
+  for (std::size_t i = start + 1; i < e.TagCount(); ++i)
+    if (e.Code(i) == 1001) return i;
+  return e.TagCount();
+}
+
+}  // namespace
+
+SW_ACRX_DEFINE_MEMBERS(AcDbEntity, AcDbObject)
+SW_ACRX_DEFINE_MEMBERS(AcDbText, AcDbEntity)
+SW_ACRX_DEFINE_MEMBERS(AcDbAttributeDefinition, AcDbText)
+SW_ACRX_DEFINE_MEMBERS(AcDbAttribute, AcDbText)
+SW_ACRX_DEFINE_MEMBERS(AcDbBlockReference, AcDbEntity)
+SW_ACRX_DEFINE_MEMBERS(AcDbMInsertBlock, AcDbBlockReference)
+
+// ---- AcDbEntity
+
+AcDbObjectId AcDbEntity::blockId() const {
+  for (AcDbStub* s = stub()->owner; s != nullptr; s = s->owner)
+    if (s->kind == StubKind::kBlockRecord) return AcDbObjectId(s);
+  return {};
+}
+
+ACHAR* AcDbEntity::layer() const {
+  return NewString(dbtags::Text(Tags(stub()), 8, L"0"));
+}
+
+AcDbObjectId AcDbEntity::layerId() const {
+  std::wstring name = dbtags::Text(Tags(stub()), 8, L"0");
+  for (AcDbStub* layer : stub()->db->layers)
+    if (EqualsNoCase(dbtags::Text(stub()->db->Get(layer), 2, L""), name))
+      return AcDbObjectId(layer);
+  return {};
+}
+
+Acad::ErrorStatus AcDbEntity::setLayer(const ACHAR* name) {
+  if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
+  if (name == nullptr) return Acad::eInvalidInput;
+  for (AcDbStub* layer : stub()->db->layers) {
+    if (stub()->db->IsErased(layer)) continue;
+    std::wstring own = dbtags::Text(stub()->db->Get(layer), 2, L"");
+    if (EqualsNoCase(own, name)) return setLayer(AcDbObjectId(layer));
+  }
+  return Acad::eKeyNotFound;
+}
+
+Acad::ErrorStatus AcDbEntity::setLayer(AcDbObjectId layer_id) {
+  if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
+  if (layer_id.isNull()) return Acad::eNullObjectId;
+  if (layer_id.stub()->db != stub()->db || layer_id.stub()->kind != StubKind::kLayer)
+    return Acad::eWrongObjectType;
+  std::wstring name = dbtags::Text(stub()->db->Get(layer_id.stub()), 2, L"");
+  if (dbtags::Text(Tags(stub()), 8, L"") == name) return Acad::eOk;  // nothing to rewrite
+  return Result(
+      dbtags::SetOrInsert(Doc(stub()), stub()->record, dxf::NewTag::Text(8, name), {5, 330, 100}));
+}
+
+// ---- AcDbText
+
+AcGeVector3d AcDbText::normal() const {
+  return dbtags::Point(Tags(stub()), 210, {0, 0, 1}).asVector();
+}
+
+Acad::ErrorStatus AcDbText::setNormal(const AcGeVector3d& n) {
+  if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
+  if (n.isZeroLength()) return Acad::eInvalidInput;
+  AcGeVector3d unit = n.normal();
+  if (unit.isEqualTo(AcGeVector3d::kZAxis) && dbtags::FindOwn(Tags(stub()), 210) == dxf::kNoTag)
+    return Acad::eOk;
+  return Result(dbtags::SetPoint(Doc(stub()), stub()->record, 210,
+                                 AcGePoint3d(unit.x, unit.y, unit.z),
+                                 {11, 21, 31, 72, 71, 7, 51, 41, 50, 1, 40}));
+}
+
+AcGePoint3d AcDbText::position() const {
+  AcGePoint3d p = dbtags::Point(Tags(stub()), 10, AcGePoint3d::kOrigin);
+  return p.transformBy(AcGeMatrix3d::planeToWorld(normal()));
+}
+
+Acad::ErrorStatus AcDbText::setPosition(const AcGePoint3d& point) {
+  if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
+  AcGePoint3d ocs = point;
+  ocs.transformBy(AcGeMatrix3d::planeToWorld(normal()).inverse());
+  return Result(dbtags::SetPoint(Doc(stub()), stub()->record, 10, ocs, {39, 100}));
+}
+
+AcGePoint3d AcDbText::alignmentPoint() const {
+  dxf::Entity e = Tags(stub());
+  if (dbtags::FindOwn(e, 11) == dxf::kNoTag) return position();
+  AcGePoint3d p = dbtags::Point(e, 11, AcGePoint3d::kOrigin);
+  return p.transformBy(AcGeMatrix3d::planeToWorld(normal()));
+}
+
+Acad::ErrorStatus AcDbText::setAlignmentPoint(const AcGePoint3d& point) {
+  if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
+  AcGePoint3d ocs = point;
+  ocs.transformBy(AcGeMatrix3d::planeToWorld(normal()).inverse());
+  return Result(dbtags::SetPoint(Doc(stub()), stub()->record, 11, ocs, kBeforeAlign));
+}
+
+bool AcDbText::isDefaultAlignment() const {
+  return horizontalMode() == AcDb::kTextLeft && verticalMode() == AcDb::kTextBase;
+}
+
+double AcDbText::rotation() const {
+  return dbtags::Real(Tags(stub()), 50, 0) / kDegrees;
+}
+
+Acad::ErrorStatus AcDbText::setRotation(double radians) {
+  if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
+  if (!Finite(radians)) return Acad::eInvalidInput;
+  return Result(dbtags::SetOrInsert(
+      Doc(stub()), stub()->record, dxf::NewTag::Real(50, radians * kDegrees), kBeforeTextRotation));
+}
+
+double AcDbText::height() const {
+  return dbtags::Real(Tags(stub()), 40, 0);
+}
+
+Acad::ErrorStatus AcDbText::setHeight(double height) {
+  if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
+  if (!Finite(height) || height <= 0) return Acad::eInvalidInput;
+  return Result(dbtags::SetOrInsert(Doc(stub()), stub()->record, dxf::NewTag::Real(40, height),
+                                    kBeforeHeight));
+}
+
+double AcDbText::widthFactor() const {
+  return dbtags::Real(Tags(stub()), 41, 1);
+}
+
+Acad::ErrorStatus AcDbText::setWidthFactor(double factor) {
+  if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
+  if (!Finite(factor) || factor <= 0) return Acad::eInvalidInput;
+  return Result(dbtags::SetOrInsert(Doc(stub()), stub()->record, dxf::NewTag::Real(41, factor),
+                                    kBeforeWidth));
+}
+
+double AcDbText::oblique() const {
+  return dbtags::Real(Tags(stub()), 51, 0) / kDegrees;
+}
+
+Acad::ErrorStatus AcDbText::setOblique(double radians) {
+  if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
+  if (!Finite(radians)) return Acad::eInvalidInput;
+  return Result(dbtags::SetOrInsert(Doc(stub()), stub()->record,
+                                    dxf::NewTag::Real(51, radians * kDegrees), kBeforeOblique));
+}
+
+ACHAR* AcDbText::textStyleName() const {
+  return NewString(dbtags::Text(Tags(stub()), 7, L"Standard"));
+}
+
+Acad::ErrorStatus AcDbText::setTextStyleName(const ACHAR* name) {
+  if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
+  if (name == nullptr || *name == 0) return Acad::eInvalidInput;
+  return Result(
+      dbtags::SetOrInsert(Doc(stub()), stub()->record, dxf::NewTag::Text(7, name), kBeforeStyle));
+}
+
+AcDb::TextHorzMode AcDbText::horizontalMode() const {
+  return static_cast<AcDb::TextHorzMode>(dbtags::Integer(Tags(stub()), 72, 0));
+}
+
+Acad::ErrorStatus AcDbText::setHorizontalMode(AcDb::TextHorzMode mode) {
+  if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
+  if (mode < AcDb::kTextLeft || mode > AcDb::kTextFit) return Acad::eInvalidInput;
+  return Result(dbtags::SetOrInsert(Doc(stub()), stub()->record, dxf::NewTag::Integer(72, mode),
+                                    kBeforeHorizontal));
+}
+
+AcDb::TextVertMode AcDbText::verticalMode() const {
+  return static_cast<AcDb::TextVertMode>(dbtags::Integer(Tags(stub()), verticalModeCode(), 0));
+}
+
+Acad::ErrorStatus AcDbText::setVerticalMode(AcDb::TextVertMode mode) {
+  if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
+  if (mode < AcDb::kTextBase || mode > AcDb::kTextTop) return Acad::eInvalidInput;
+  int code = verticalModeCode();
+  std::initializer_list<int> before_attribute = {73, 70, 2};
+  std::initializer_list<int> before_text = {11, 21, 31, 72};
+  return Result(dbtags::SetOrInsert(Doc(stub()), stub()->record, dxf::NewTag::Integer(code, mode),
+                                    code == 74 ? before_attribute : before_text));
+}
+
+bool AcDbText::isMirroredInX() const {
+  return (dbtags::Integer(Tags(stub()), 71, 0) & 2) != 0;
+}
+bool AcDbText::isMirroredInY() const {
+  return (dbtags::Integer(Tags(stub()), 71, 0) & 4) != 0;
+}
+
+namespace {
+
+Acad::ErrorStatus SetGenerationFlag(const AcDbStub* stub, int flag, bool on) {
+  std::int64_t flags = dbtags::Integer(Tags(stub), 71, 0);
+  std::int64_t wanted = on ? (flags | flag) : (flags & ~flag);
+  if (wanted == flags) return Acad::eOk;
+  return Result(dbtags::SetOrInsert(Doc(stub), stub->record, dxf::NewTag::Integer(71, wanted),
+                                    kBeforeGeneration));
+}
+
+}  // namespace
+
+Acad::ErrorStatus AcDbText::mirrorInX(bool mirrored) {
+  if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
+  return SetGenerationFlag(stub(), 2, mirrored);
+}
+
+Acad::ErrorStatus AcDbText::mirrorInY(bool mirrored) {
+  if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
+  return SetGenerationFlag(stub(), 4, mirrored);
+}
+
+Acad::ErrorStatus AcDbText::textString(AcString& text) const {
+  dxf::Entity e = Tags(stub());
+  std::size_t start = EmbeddedStart(e);
+  if (start == dxf::kNoTag) {
+    text = dbtags::Text(e, 1, L"");
+    return Acad::eOk;
+  }
+  // Multi-line: the embedded MTEXT holds the text as 250-character group 3 chunks ending
+  // with a group 1.
+  std::wstring joined;
+  std::size_t end = EmbeddedEnd(e, start);
+  for (std::size_t i = start + 1; i < end; ++i)
+    if (e.Code(i) == 3 || e.Code(i) == 1) joined += e.Text(i);
+  text = std::move(joined);
+  return Acad::eOk;
+}
+
+ACHAR* AcDbText::textString() const {
+  AcString text;
+  textString(text);
+  return NewString(text.str());
+}
+
+Acad::ErrorStatus AcDbText::setTextString(const ACHAR* text) {
+  if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
+  if (text == nullptr) return Acad::eInvalidInput;
+  std::wstring_view value(text);
+  if (value.find_first_of(L"\r\n") != std::wstring_view::npos) return Acad::eInvalidInput;
+  dxf::DxfDocument& doc = Doc(stub());
+  dxf::RecordId id = stub()->record;
+  dxf::Entity e = doc.Get(id);
+  std::size_t start = EmbeddedStart(e);
+  if (start != dxf::kNoTag) {
+    std::size_t end = EmbeddedEnd(e, start);
+    // Remove the old chunks (from the back, so indexes stay valid) and write new ones where the
+    // first one stood.
+    std::size_t first = dxf::kNoTag;
+    for (std::size_t i = end; i-- > start + 1;) {
+      if (e.Code(i) == 3 || e.Code(i) == 1) {
+        if (!doc.RemoveTags(id, i, 1)) return Acad::eInvalidInput;
+        first = i;
+      }
+    }
+    if (first == dxf::kNoTag) first = start + 1;
+    std::vector<dxf::NewTag> chunks;
+    constexpr std::size_t kChunk = 250;
+    std::size_t pos = 0;
+    while (value.size() - pos > kChunk) {
+      chunks.push_back(dxf::NewTag::Text(3, value.substr(pos, kChunk)));
+      pos += kChunk;
+    }
+    chunks.push_back(dxf::NewTag::Text(1, value.substr(pos)));
+    if (!doc.InsertTags(id, first, chunks)) return Acad::eInvalidInput;
+  }
+  if (dbtags::Text(doc.Get(id), 1, L"\x1") == value) return Acad::eOk;  // unchanged
+  return Result(dbtags::SetOrInsert(doc, id, dxf::NewTag::Text(1, value), kBeforeText));
+}
+
+// ---- Attribute definitions and attributes
+
+namespace {
+
+ACHAR* TagOf(const AcDbStub* stub) {
+  return NewString(dbtags::Text(Tags(stub), 2, L""));
+}
+
+Acad::ErrorStatus SetTagOf(const AcDbStub* stub, const ACHAR* tag) {
+  if (tag == nullptr || *tag == 0) return Acad::eInvalidInput;
+  for (const ACHAR* p = tag; *p; ++p)
+    if (*p == L' ' || *p == L'\r' || *p == L'\n') return Acad::eInvalidInput;
+  return Result(dbtags::SetOrInsert(Doc(stub), stub->record, dxf::NewTag::Text(2, tag), {3, 280}));
+}
+
+std::int64_t FlagsOf(const AcDbStub* stub) {
+  return dbtags::Integer(Tags(stub), 70, 0);
+}
+
+Acad::ErrorStatus SetFlag(const AcDbStub* stub, int flag, bool on) {
+  std::int64_t flags = FlagsOf(stub);
+  std::int64_t wanted = on ? (flags | flag) : (flags & ~flag);
+  if (wanted == flags) return Acad::eOk;
+  return Result(
+      dbtags::SetOrInsert(Doc(stub), stub->record, dxf::NewTag::Integer(70, wanted), {2}));
+}
+
+Acad::ErrorStatus SetFieldLengthOf(const AcDbStub* stub, Adesk::UInt16 length) {
+  if (length > 0x7FFF) return Acad::eInvalidInput;
+  if (dbtags::Integer(Tags(stub), 73, -1) == length) return Acad::eOk;
+  return Result(
+      dbtags::SetOrInsert(Doc(stub), stub->record, dxf::NewTag::Integer(73, length), {70, 2}));
+}
+
+}  // namespace
+
+ACHAR* AcDbAttributeDefinition::tag() const {
+  return TagOf(stub());
+}
+Acad::ErrorStatus AcDbAttributeDefinition::setTag(const ACHAR* tag) {
+  if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
+  return SetTagOf(stub(), tag);
+}
+ACHAR* AcDbAttributeDefinition::prompt() const {
+  return NewString(dbtags::Text(Tags(stub()), 3, L""));
+}
+Acad::ErrorStatus AcDbAttributeDefinition::setPrompt(const ACHAR* prompt) {
+  if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
+  if (prompt == nullptr) return Acad::eInvalidInput;
+  return Result(
+      dbtags::SetOrInsert(Doc(stub()), stub()->record, dxf::NewTag::Text(3, prompt), {280, 100}));
+}
+bool AcDbAttributeDefinition::isInvisible() const {
+  return (FlagsOf(stub()) & 1) != 0;
+}
+bool AcDbAttributeDefinition::isConstant() const {
+  return (FlagsOf(stub()) & 2) != 0;
+}
+bool AcDbAttributeDefinition::isVerifiable() const {
+  return (FlagsOf(stub()) & 4) != 0;
+}
+bool AcDbAttributeDefinition::isPreset() const {
+  return (FlagsOf(stub()) & 8) != 0;
+}
+Acad::ErrorStatus AcDbAttributeDefinition::setConstant(bool constant) {
+  if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
+  return SetFlag(stub(), 2, constant);
+}
+Acad::ErrorStatus AcDbAttributeDefinition::setInvisible(bool invisible) {
+  if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
+  return SetFlag(stub(), 1, invisible);
+}
+Adesk::UInt16 AcDbAttributeDefinition::fieldLength() const {
+  return static_cast<Adesk::UInt16>(dbtags::Integer(Tags(stub()), 73, 0));
+}
+Acad::ErrorStatus AcDbAttributeDefinition::setFieldLength(Adesk::UInt16 length) {
+  if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
+  return SetFieldLengthOf(stub(), length);
+}
+bool AcDbAttributeDefinition::isMTextAttributeDefinition() const {
+  return EmbeddedStart(Tags(stub())) != dxf::kNoTag;
+}
+
+ACHAR* AcDbAttribute::tag() const {
+  return TagOf(stub());
+}
+Acad::ErrorStatus AcDbAttribute::setTag(const ACHAR* tag) {
+  if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
+  return SetTagOf(stub(), tag);
+}
+bool AcDbAttribute::isInvisible() const {
+  return (FlagsOf(stub()) & 1) != 0;
+}
+bool AcDbAttribute::isConstant() const {
+  return (FlagsOf(stub()) & 2) != 0;
+}
+bool AcDbAttribute::isVerifiable() const {
+  return (FlagsOf(stub()) & 4) != 0;
+}
+bool AcDbAttribute::isPreset() const {
+  return (FlagsOf(stub()) & 8) != 0;
+}
+Acad::ErrorStatus AcDbAttribute::setInvisible(bool invisible) {
+  if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
+  return SetFlag(stub(), 1, invisible);
+}
+Adesk::UInt16 AcDbAttribute::fieldLength() const {
+  return static_cast<Adesk::UInt16>(dbtags::Integer(Tags(stub()), 73, 0));
+}
+Acad::ErrorStatus AcDbAttribute::setFieldLength(Adesk::UInt16 length) {
+  if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
+  return SetFieldLengthOf(stub(), length);
+}
+bool AcDbAttribute::isMTextAttribute() const {
+  return EmbeddedStart(Tags(stub())) != dxf::kNoTag;
+}
+
+Acad::ErrorStatus AcDbAttribute::setAttributeFromBlock(const AcDbAttributeDefinition* def,
+                                                       const AcGeMatrix3d& m) {
+  if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
+  if (def == nullptr) return Acad::eNullObjectPointer;
+  if (!m.invertible()) return Acad::eInvalidInput;
+
+  // The definition's text frame in world coordinates.
+  AcGeMatrix3d def_plane = AcGeMatrix3d::planeToWorld(def->normal());
+  AcGeVector3d def_normal = def->normal().normal();
+  double rot = def->rotation();
+  AcGeVector3d xdir = AcGeVector3d(std::cos(rot), std::sin(rot), 0).transformBy(def_plane);
+  AcGeVector3d ydir = def_normal.crossProduct(xdir);
+  double obl = def->oblique();
+  // The slanted up direction of oblique text, so that its angle survives a non-uniform scale.
+  AcGeVector3d slant = (ydir * std::cos(obl) + xdir * std::sin(obl));
+
+  AcGeVector3d new_x = AcGeVector3d(xdir).transformBy(m);
+  AcGeVector3d new_y = AcGeVector3d(ydir).transformBy(m);
+  AcGeVector3d new_slant = AcGeVector3d(slant).transformBy(m);
+  AcGeVector3d new_normal = new_x.crossProduct(new_y);
+  bool mirrored = m.det() < 0;
+  if (mirrored) new_normal = -new_normal;  // text keeps facing the viewer
+  new_normal.normalize();
+  // A mirrored text keeps its up direction and runs backward: its own x axis is the one
+  // that makes (x, up, normal) right-handed again.
+  AcGeVector3d up = new_y.normal();
+  AcGeVector3d own_x = up.crossProduct(new_normal).normal();
+  double x_scale = new_x.length();
+  double y_scale = new_y.length();
+  double height = def->height() * y_scale;
+  double width = def->widthFactor() * (y_scale > 0 ? x_scale / y_scale : 1);
+  // The rotation in the new plane, measured from the plane's own x axis.
+  AcGeMatrix3d plane = AcGeMatrix3d::planeToWorld(new_normal);
+  AcGeVector3d plane_x = AcGeVector3d(1, 0, 0).transformBy(plane);
+  double new_rotation = plane_x.angleTo(own_x, new_normal);
+  if (std::abs(new_rotation - 2 * std::numbers::pi) < 1e-12) new_rotation = 0;
+  // Oblique: the angle between the up direction and the transformed slant.
+  double new_oblique = 0;
+  if (obl != 0) {
+    double angle = up.angleTo(new_slant.normal(), new_normal);
+    // Positive oblique leans toward the text's direction (clockwise from up).
+    new_oblique = angle > std::numbers::pi ? 2 * std::numbers::pi - angle : -angle;
+    if (mirrored) new_oblique = -new_oblique;
+    if (std::abs(new_oblique) < 1e-12) new_oblique = 0;
+  }
+
+  AcGePoint3d pos = def->position();
+  pos.transformBy(m);
+  AcGePoint3d align = def->alignmentPoint();
+  align.transformBy(m);
+
+  Acad::ErrorStatus es = Acad::eOk;
+  auto step = [&](Acad::ErrorStatus result) {
+    if (es == Acad::eOk) es = result;
+  };
+  ACHAR* text = nullptr;
+  text = def->tag();
+  step(setTag(text));
+  acutDelBuffer(text);
+  std::int64_t def_flags = dbtags::Integer(Tags(def->objectId().stub()), 70, 0);
+  step(SetFlag(stub(), 1, (def_flags & 1) != 0));
+  step(SetFlag(stub(), 2, (def_flags & 2) != 0));
+  step(SetFlag(stub(), 4, (def_flags & 4) != 0));
+  step(SetFlag(stub(), 8, (def_flags & 8) != 0));
+  step(setFieldLength(def->fieldLength()));
+  AcString value;
+  def->textString(value);
+  step(setTextString(value.constPtr()));
+  text = def->textStyleName();
+  step(setTextStyleName(text));
+  acutDelBuffer(text);
+  text = def->layer();
+  if (setLayer(text) == Acad::eKeyNotFound) step(Acad::eKeyNotFound);
+  acutDelBuffer(text);
+  step(setNormal(new_normal));
+  step(setHeight(height));
+  step(setWidthFactor(width));
+  step(setOblique(new_oblique));
+  step(setRotation(new_rotation));
+  step(setHorizontalMode(def->horizontalMode()));
+  step(setVerticalMode(def->verticalMode()));
+  bool def_backward = def->isMirroredInX();
+  step(mirrorInX(mirrored ? !def_backward : def_backward));
+  step(mirrorInY(def->isMirroredInY()));
+  step(setPosition(pos));
+  if (!def->isDefaultAlignment() ||
+      dbtags::FindOwn(Tags(def->objectId().stub()), 11) != dxf::kNoTag)
+    step(setAlignmentPoint(align));
+  return es;
+}
+
+// ---- Block references
+
+AcDbObjectId AcDbBlockReference::blockTableRecord() const {
+  std::wstring name = dbtags::Text(Tags(stub()), 2, L"");
+  AcDbDatabaseImpl& db = *stub()->db;
+  for (const BlockInfo& b : db.blocks)
+    if (b.name == name) return AcDbObjectId(b.stub);
+  for (const BlockInfo& b : db.blocks)
+    if (EqualsNoCase(b.name, name)) return AcDbObjectId(b.stub);
+  return {};
+}
+
+AcGeVector3d AcDbBlockReference::normal() const {
+  return dbtags::Point(Tags(stub()), 210, {0, 0, 1}).asVector();
+}
+
+AcGePoint3d AcDbBlockReference::position() const {
+  AcGePoint3d p = dbtags::Point(Tags(stub()), 10, AcGePoint3d::kOrigin);
+  return p.transformBy(AcGeMatrix3d::planeToWorld(normal()));
+}
+
+Acad::ErrorStatus AcDbBlockReference::setPosition(const AcGePoint3d& point) {
+  if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
+  AcGePoint3d ocs = point;
+  ocs.transformBy(AcGeMatrix3d::planeToWorld(normal()).inverse());
+  return Result(dbtags::SetPoint(Doc(stub()), stub()->record, 10, ocs, {2, 66}));
+}
+
+double AcDbBlockReference::rotation() const {
+  return dbtags::Real(Tags(stub()), 50, 0) / kDegrees;
+}
+
+Acad::ErrorStatus AcDbBlockReference::setRotation(double radians) {
+  if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
+  if (!Finite(radians)) return Acad::eInvalidInput;
+  return Result(dbtags::SetOrInsert(Doc(stub()), stub()->record,
+                                    dxf::NewTag::Real(50, radians * kDegrees),
+                                    {43, 42, 41, 30, 20, 10}));
+}
+
+AcGeScale3d AcDbBlockReference::scaleFactors() const {
+  dxf::Entity e = Tags(stub());
+  return {dbtags::Real(e, 41, 1), dbtags::Real(e, 42, 1), dbtags::Real(e, 43, 1)};
+}
+
+Acad::ErrorStatus AcDbBlockReference::setScaleFactors(const AcGeScale3d& s) {
+  if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
+  for (double f : {s.sx, s.sy, s.sz})
+    if (!Finite(f) || f == 0) return Acad::eInvalidInput;
+  dxf::DxfDocument& doc = Doc(stub());
+  dxf::RecordId id = stub()->record;
+  AcGeScale3d old = scaleFactors();
+  // Factors of 1 that the file leaves out stay left out.
+  bool ok = true;
+  if (old.sx != s.sx) ok = ok && dbtags::SetOrInsert(doc, id, dxf::NewTag::Real(41, s.sx), {30});
+  if (old.sy != s.sy)
+    ok = ok && dbtags::SetOrInsert(doc, id, dxf::NewTag::Real(42, s.sy), {41, 30});
+  if (old.sz != s.sz)
+    ok = ok && dbtags::SetOrInsert(doc, id, dxf::NewTag::Real(43, s.sz), {42, 41, 30});
+  return Result(ok);
+}
+
+AcGeMatrix3d AcDbBlockReference::blockTransform() const {
+  AcGePoint3d base = AcGePoint3d::kOrigin;
+  AcDbObjectId block = blockTableRecord();
+  AcDbDatabaseImpl& db = *stub()->db;
+  if (!block.isNull()) {
+    const BlockInfo& info = db.blocks[block.stub()->block];
+    if (info.block_begin != dxf::kNoRecord)
+      base = dbtags::Point(db.doc().Get(info.block_begin), 10, AcGePoint3d::kOrigin);
+  }
+  AcGeMatrix3d scale;
+  scaleFactors().getMatrix(scale);
+  AcGePoint3d ocs_position = dbtags::Point(Tags(stub()), 10, AcGePoint3d::kOrigin);
+  return AcGeMatrix3d::planeToWorld(normal()) * AcGeMatrix3d::translation(ocs_position.asVector()) *
+         AcGeMatrix3d::rotation(rotation(), AcGeVector3d::kZAxis) * scale *
+         AcGeMatrix3d::translation(-base.asVector());
+}
+
+AcDbObjectIterator* AcDbBlockReference::attributeIterator() const {
+  AcDbObjectIdArray ids;
+  for (AcDbStub* child : stub()->children) ids.append(AcDbObjectId(child));
+  return new AcDbObjectIterator(std::move(ids));
+}
+
+Acad::ErrorStatus AcDbBlockReference::openAttribute(AcDbAttribute*& attribute, AcDbObjectId id,
+                                                    AcDb::OpenMode mode, bool open_erased) {
+  attribute = nullptr;
+  if (id.isNull()) return Acad::eNullObjectId;
+  if (id.stub()->owner != stub()) return Acad::eInvalidInput;
+  return acdbOpenObject(attribute, id, mode, open_erased);
+}
+
+Adesk::UInt16 AcDbMInsertBlock::columns() const {
+  return static_cast<Adesk::UInt16>(dbtags::Integer(Tags(stub()), 70, 1));
+}
+Adesk::UInt16 AcDbMInsertBlock::rows() const {
+  return static_cast<Adesk::UInt16>(dbtags::Integer(Tags(stub()), 71, 1));
+}
+double AcDbMInsertBlock::columnSpacing() const {
+  return dbtags::Real(Tags(stub()), 44, 0);
+}
+double AcDbMInsertBlock::rowSpacing() const {
+  return dbtags::Real(Tags(stub()), 45, 0);
+}
