@@ -497,3 +497,134 @@ TEST(AcDbDynBlockTableRecord, FindsVariantsOfAGeneratedDrawing) {
   EXPECT_EQ(dynamic, 2);
   EXPECT_EQ(variants, 4);
 }
+
+TEST(AcDbAttribute, SetAttributeFromBlockPlacesTheDefinition) {
+  fs::path path = Corpus("acad_AC1024_gh209_1.dxf");
+  REQUIRE_FILE(path);
+  AcDbDatabase db(false, true);
+  ASSERT_EQ(db.dxfIn(W(path).c_str()), Acad::eOk);
+  AcDbObjectId ref_id = FirstReferenceWithAttributes(db);
+  AcDbBlockReference* ref = nullptr;
+  ASSERT_EQ(acdbOpenObject(ref, ref_id, AcDb::kForRead), Acad::eOk);
+  AcDbObjectIterator* atts = ref->attributeIterator();
+  AcDbObjectId att_id = atts->objectId();
+  delete atts;
+  AcDbObjectId block_id = ref->blockTableRecord();
+  ref->close();
+  // The block's first attribute definition, set to known values.
+  AcDbBlockTableRecord* block = nullptr;
+  ASSERT_EQ(acdbOpenObject(block, block_id, AcDb::kForRead), Acad::eOk);
+  AcDbBlockTableRecordIterator* it = nullptr;
+  block->newIterator(it);
+  AcDbObjectId def_id;
+  for (; !it->done() && def_id.isNull(); it->step()) {
+    AcDbObjectId id;
+    it->getEntityId(id);
+    AcDbAttributeDefinition* d = nullptr;
+    if (acdbOpenObject(d, id, AcDb::kForRead) == Acad::eOk) {
+      def_id = id;
+      d->close();
+    }
+  }
+  delete it;
+  AcGePoint3d base = block->origin();
+  block->close();
+  ASSERT_FALSE(def_id.isNull());
+
+  struct Row {
+    const char* what;
+    AcGeMatrix3d transform;
+    bool centered;
+    AcGePoint3d position, alignment;
+    double height, rotation, width;
+    bool mirrored;
+  };
+  const double kHalfPi = std::numbers::pi / 2;
+  AcGeMatrix3d scale23;
+  AcGeScale3d(2, 3, 1).getMatrix(scale23);
+  AcGeMatrix3d mirror_x;
+  AcGeScale3d(-1, 1, 1).getMatrix(mirror_x);
+  AcGeMatrix3d to_base = AcGeMatrix3d::translation(base.asVector());  // undo the block's base
+  // Expected values worked out by hand: the definition stands at (1, 2, 0) (alignment point
+  // (3, 2, 0) when centred), height 2.5, rotation 0, width factor 1.
+  Row rows[] = {
+      {"move",
+       AcGeMatrix3d::translation({10, 20, 0}),
+       false,
+       {11, 22, 0},
+       {11, 22, 0},
+       2.5,
+       0,
+       1,
+       false},
+      {"move, centred",
+       AcGeMatrix3d::translation({10, 20, 0}),
+       true,
+       {11, 22, 0},
+       {13, 22, 0},
+       2.5,
+       0,
+       1,
+       false},
+      {"rotate 90",
+       AcGeMatrix3d::rotation(kHalfPi, AcGeVector3d::kZAxis),
+       false,
+       {-2, 1, 0},
+       {-2, 1, 0},
+       2.5,
+       kHalfPi,
+       1,
+       false},
+      {"scale 2,3", scale23, false, {2, 6, 0}, {2, 6, 0}, 7.5, 0, 2.0 / 3.0, false},
+      {"mirror x", mirror_x, true, {-1, 2, 0}, {-3, 2, 0}, 2.5, 0, 1, true},
+      {"move rotate scale",
+       AcGeMatrix3d::translation({5, 5, 0}) * AcGeMatrix3d::rotation(kHalfPi, {0, 0, 1}) *
+           AcGeMatrix3d::scaling(2),
+       false,
+       {1, 7, 0},
+       {1, 7, 0},
+       5,
+       kHalfPi,
+       1,
+       false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    AcDbAttributeDefinition* def = nullptr;
+    ASSERT_EQ(acdbOpenObject(def, def_id, AcDb::kForWrite), Acad::eOk);
+    // Definition values are in block coordinates; the rows' transforms act on them after the
+    // block's base point is taken off, as blockTransform does.
+    AcGeMatrix3d from_block = to_base;
+    ASSERT_EQ(def->setPosition(AcGePoint3d(1, 2, 0).transformBy(from_block)), Acad::eOk);
+    ASSERT_EQ(def->setHeight(2.5), Acad::eOk);
+    ASSERT_EQ(def->setRotation(0), Acad::eOk);
+    ASSERT_EQ(def->setWidthFactor(1), Acad::eOk);
+    ASSERT_EQ(def->mirrorInX(false), Acad::eOk);
+    ASSERT_EQ(def->setHorizontalMode(row.centered ? AcDb::kTextCenter : AcDb::kTextLeft),
+              Acad::eOk);
+    ASSERT_EQ(
+        def->setAlignmentPoint(AcGePoint3d(row.centered ? 3 : 1, 2, 0).transformBy(from_block)),
+        Acad::eOk);
+    def->downgradeOpen();
+    AcDbAttribute* att = nullptr;
+    ASSERT_EQ(acdbOpenObject(att, att_id, AcDb::kForWrite), Acad::eOk);
+    EXPECT_EQ(att->setAttributeFromBlock(def, row.transform * from_block.inverse()), Acad::eOk);
+    EXPECT_TRUE(att->position().isEqualTo(row.position, 1e-9))
+        << att->position().x << "," << att->position().y;
+    EXPECT_TRUE(att->alignmentPoint().isEqualTo(row.alignment, 1e-9))
+        << att->alignmentPoint().x << "," << att->alignmentPoint().y;
+    EXPECT_NEAR(att->height(), row.height, 1e-9);
+    EXPECT_NEAR(att->rotation(), row.rotation, 1e-9);
+    EXPECT_NEAR(att->widthFactor(), row.width, 1e-9);
+    EXPECT_EQ(att->isMirroredInX(), row.mirrored);
+    EXPECT_EQ(att->horizontalMode(), row.centered ? AcDb::kTextCenter : AcDb::kTextLeft);
+    ACHAR* tag = att->tag();
+    ACHAR* def_tag = def->tag();
+    EXPECT_EQ(std::wstring(tag), std::wstring(def_tag));
+    acutDelBuffer(tag);
+    acutDelBuffer(def_tag);
+    EXPECT_EQ(att->setAttributeFromBlock(nullptr, row.transform), Acad::eNullObjectPointer);
+    att->close();
+    def->close();
+  }
+}
