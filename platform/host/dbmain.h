@@ -96,7 +96,9 @@ class AcDbObject {
   /// eInvalidOpenState when not open.
   Acad::ErrorStatus close();
   /// Erases (or with false un-erases) the object; needs kForWrite. Erased objects are left
-  /// out when the drawing is saved and can no longer be opened (eWasErased).
+  /// out when the drawing is saved and can no longer be opened (eWasErased). The tag store
+  /// removes records for good, so un-erasing answers eNotApplicable; erasing a table, block
+  /// record or layer is refused the same way.
   Acad::ErrorStatus erase(bool erasing = true);
   /// From kForRead to kForWrite: eWasOpenForRead when others still read it.
   Acad::ErrorStatus upgradeOpen();
@@ -165,7 +167,8 @@ class AcDbObjectIterator {
 };
 
 /// One drawing. Constructed empty, then filled from a DXF file with dxfIn, or as a new drawing
-/// (a minimal AutoCAD 2010 drawing with model space, one layout, layer "0").
+/// (a minimal R12 drawing with model space, paper space and layer "0", which every CAD
+/// program opens).
 class AcDbDatabase {
  public:
   /// `build_default_drawing`: start with a new empty drawing. Otherwise the database is empty
