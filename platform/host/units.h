@@ -9,7 +9,7 @@
 //
 // The core (FormatDistance, FormatAngle, ParseAngle) takes the drawing's settings explicitly, is
 // pure and may be called from any thread. The host-named entry points read the settings for unit
-// -1 and precision -1 from the working drawing through the settings source.
+// -1 and precision -1 from the working drawing, and so belong to the host's main thread.
 //
 //   UnitSettings imperial;
 //   imperial.lunits = 4;
@@ -94,13 +94,9 @@ UnitText FormatAngle(double radians, int unit, int prec, const UnitSettings& set
 /// Fails with RTREJ for a bad unit and RTERROR, with the offset, for text that is not an angle.
 AngleValue ParseAngle(std::wstring_view text, int unit, const UnitSettings& settings);
 
-/// Where the host-named entry points read LUNITS, LUPREC, AUNITS, AUPREC, DIMZIN and UNITMODE
-/// for unit -1 and precision -1: a function answering the working drawing's settings. Until a
-/// source is set (or after nullptr is set), the host's defaults of a new drawing apply. The
-/// source is called on the thread that converts; setting it is safe from any thread.
-using UnitSettingsSource = UnitSettings (*)();
-void SetUnitSettingsSource(UnitSettingsSource source);
-/// The settings the entry points use now: the source's answer, or the defaults.
+/// The settings the entry points use for unit -1 and precision -1: the working drawing's
+/// (acdbHostApplicationServices()->workingDatabase()), or the host's defaults of a new drawing
+/// while there is none. Like the drawing, for the host's main thread only.
 UnitSettings CurrentUnitSettings();
 
 /// rtos for ObjectARX code: formats `val` into `str` of `len` characters (terminator included),

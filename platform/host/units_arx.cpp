@@ -1,8 +1,8 @@
 // The host-named conversions: the core of units.cpp with the working drawing's settings.
-#include <atomic>
 #include <cstddef>
 #include <string>
 
+#include "platform/host/dbapserv.h"
 #include "platform/host/units.h"
 
 namespace {
@@ -10,11 +10,7 @@ namespace {
 // The old signatures never said how large the caller's buffer is; code of that time used 256.
 constexpr std::size_t kAssumedBufferLength = 256;
 
-// Written by SetUnitSettingsSource from any thread, read by every conversion.
-std::atomic<UnitSettingsSource> g_settings_source{nullptr};
-
 int CopyOut(const UnitText& result, wchar_t* str, std::size_t len) {
-  if (str == nullptr || len == 0) return RTREJ;
   str[0] = L'\0';
   if (result.status != RTNORM) return result.status;
   if (result.text.size() + 1 > len) return RTERROR;
@@ -25,13 +21,17 @@ int CopyOut(const UnitText& result, wchar_t* str, std::size_t len) {
 
 }  // namespace
 
-void SetUnitSettingsSource(UnitSettingsSource source) {
-  g_settings_source.store(source);
-}
-
 UnitSettings CurrentUnitSettings() {
-  UnitSettingsSource source = g_settings_source.load();
-  return source != nullptr ? source() : UnitSettings{};
+  UnitSettings s;
+  const AcDbDatabase* db = acdbHostApplicationServices()->workingDatabase();
+  if (db == nullptr) return s;
+  s.lunits = db->lunits();
+  s.luprec = db->luprec();
+  s.aunits = db->aunits();
+  s.auprec = db->auprec();
+  s.dimzin = db->dimzin();
+  s.unitmode = db->unitmode();
+  return s;
 }
 
 int acdbRToS(double val, int unit, int prec, wchar_t* str, std::size_t len) {

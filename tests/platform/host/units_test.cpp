@@ -20,12 +20,16 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <algorithm>
 #include <cmath>
 #include <cwchar>
 #include <limits>
 #include <string>
 #include <vector>
+
+#include "platform/host/dbapserv.h"
 
 namespace {
 
@@ -394,7 +398,7 @@ TEST(ParseAngle, ReadsBackWhatFormatAngleWrites) {
 
 // The host-named entry points: the buffer rule, the result codes, the drawing's settings.
 TEST(AcdbRToS, WritesIntoTheBufferOnlyWhatFits) {
-  SetUnitSettingsSource(nullptr);
+  acdbHostApplicationServices()->setWorkingDatabase(nullptr);
   wchar_t buf[16];
   // "1'-5 1/2\"" is 9 characters: it needs 10 with the terminator.
   EXPECT_EQ(acdbRToS(17.5, 4, 2, buf, 10), RTNORM);
@@ -432,45 +436,47 @@ TEST(AcdbRToS, OldSignatureAssumes256Characters) {
   EXPECT_STREQ(big.data(), L"45.00");
 }
 
-UnitSettings ImperialDrawing() {
-  UnitSettings s;
-  s.lunits = 4;
-  s.luprec = 2;
-  s.aunits = 1;
-  s.auprec = 4;
-  s.dimzin = 1;
-  s.unitmode = 1;
-  return s;
-}
+// A drawing made the working one for a test's scope.
+class WorkingDrawing {
+ public:
+  WorkingDrawing() { acdbHostApplicationServices()->setWorkingDatabase(&db_); }
+  ~WorkingDrawing() { acdbHostApplicationServices()->setWorkingDatabase(nullptr); }
+  AcDbDatabase& db() { return db_; }
 
-UnitSettings RadiansDrawing() {
-  UnitSettings s;
-  s.aunits = 3;
-  return s;
-}
+ private:
+  AcDbDatabase db_{true, true};
+};
 
 TEST(AcdbRToS, MinusOneReadsTheWorkingDrawing) {
   wchar_t buf[64];
-  SetUnitSettingsSource(&ImperialDrawing);
-  EXPECT_EQ(acdbRToS(17.5, -1, -1, buf, 64), RTNORM);
-  EXPECT_STREQ(buf, L"1'5-1/2\"");
-  EXPECT_EQ(acdbRToS(5.5, -1, -1, buf, 64), RTNORM);
-  EXPECT_STREQ(buf, L"0'5-1/2\"");  // DIMZIN 1 keeps zero feet
-  EXPECT_EQ(acdbRToS(17.5, 2, -1, buf, 64), RTNORM);
-  EXPECT_STREQ(buf, L"17.50");
-  EXPECT_EQ(acdbAngToS(Deg(45), -1, -1, buf, 64), RTNORM);
-  EXPECT_STREQ(buf, L"45d0'0\"");
   double v = 0;
-  EXPECT_EQ(acdbAngToF(L"45d30'", -1, &v), RTNORM);
-  EXPECT_NEAR(v, Deg(45.5), 1e-12);
+  {
+    WorkingDrawing drawing;
+    AcDbDatabase& db = drawing.db();
+    ASSERT_EQ(db.setLunits(4), Acad::eOk);
+    ASSERT_EQ(db.setLuprec(2), Acad::eOk);
+    ASSERT_EQ(db.setAunits(1), Acad::eOk);
+    ASSERT_EQ(db.setAuprec(4), Acad::eOk);
+    ASSERT_EQ(db.setDimzin(1), Acad::eOk);
+    ASSERT_EQ(db.setUnitmode(1), Acad::eOk);
+    EXPECT_EQ(acdbRToS(17.5, -1, -1, buf, 64), RTNORM);
+    EXPECT_STREQ(buf, L"1'5-1/2\"");
+    EXPECT_EQ(acdbRToS(5.5, -1, -1, buf, 64), RTNORM);
+    EXPECT_STREQ(buf, L"0'5-1/2\"");  // DIMZIN 1 keeps zero feet
+    EXPECT_EQ(acdbRToS(17.5, 2, -1, buf, 64), RTNORM);
+    EXPECT_STREQ(buf, L"17.50");
+    EXPECT_EQ(acdbAngToS(Deg(45), -1, -1, buf, 64), RTNORM);
+    EXPECT_STREQ(buf, L"45d0'0\"");
+    EXPECT_EQ(acdbAngToF(L"45d30'", -1, &v), RTNORM);
+    EXPECT_NEAR(v, Deg(45.5), 1e-12);
 
-  SetUnitSettingsSource(&RadiansDrawing);
-  EXPECT_EQ(acdbAngToF(L"1.5", -1, &v), RTNORM);
-  EXPECT_NEAR(v, 1.5, 1e-12);
-  EXPECT_EQ(acdbAngToS(1.5, -1, 2, buf, 64), RTNORM);
-  EXPECT_STREQ(buf, L"1.50r");
-
-  SetUnitSettingsSource(nullptr);  // the defaults of a new drawing
+    ASSERT_EQ(db.setAunits(3), Acad::eOk);
+    EXPECT_EQ(acdbAngToF(L"1.5", -1, &v), RTNORM);
+    EXPECT_NEAR(v, 1.5, 1e-12);
+    EXPECT_EQ(acdbAngToS(1.5, -1, 2, buf, 64), RTNORM);
+    EXPECT_STREQ(buf, L"1.50r");
+  }
+  // Without a working drawing: the defaults of a new one.
   EXPECT_EQ(acdbRToS(17.5, -1, -1, buf, 64), RTNORM);
   EXPECT_STREQ(buf, L"17.5000");
   EXPECT_EQ(acdbAngToS(Deg(45), -1, -1, buf, 64), RTNORM);
@@ -479,8 +485,33 @@ TEST(AcdbRToS, MinusOneReadsTheWorkingDrawing) {
   EXPECT_NEAR(v, Deg(1.5), 1e-12);
 }
 
+// Real drawings' settings: floorplan LUPREC 2, AUPREC 2, DIMZIN 3; insert_level_1 LUPREC 4,
+// AUPREC 2, DIMZIN 8 (trailing zeros dropped).
+TEST(AcdbRToS, MinusOneReadsALoadedDrawing) {
+  struct Row {
+    const char* file;
+    const wchar_t* distance;
+    const wchar_t* angle;
+  };
+  const Row rows[] = {
+      {"acadm_AC1018_floorplan.dxf", L"17.50", L"45.00"},
+      {"bricscad_AC1027_insert_level_1.dxf", L"17.5", L"45"},
+  };
+  for (const Row& row : rows) {
+    std::filesystem::path path = std::filesystem::path(SW_SHARED_DIR) / "corpus" / "dxf" / row.file;
+    if (!std::filesystem::exists(path)) GTEST_SKIP() << path << " is absent";
+    WorkingDrawing drawing;
+    ASSERT_EQ(drawing.db().dxfIn(path.wstring().c_str()), Acad::eOk) << row.file;
+    wchar_t buf[64];
+    EXPECT_EQ(acdbRToS(17.5, -1, -1, buf, 64), RTNORM);
+    EXPECT_STREQ(buf, row.distance) << row.file;
+    EXPECT_EQ(acdbAngToS(Deg(45), -1, -1, buf, 64), RTNORM);
+    EXPECT_STREQ(buf, row.angle) << row.file;
+  }
+}
+
 TEST(AcdbAngToF, LeavesTheValueAloneOnFailure) {
-  SetUnitSettingsSource(nullptr);
+  acdbHostApplicationServices()->setWorkingDatabase(nullptr);
   double v = 123.0;
   EXPECT_EQ(acdbAngToF(L"45 degrees", 0, &v), RTERROR);
   EXPECT_EQ(v, 123.0);
