@@ -131,11 +131,15 @@ void SetSaveFaultForTesting(std::function<int(std::string_view step)> hook) {
 std::string Diagnostic::ToString() const {
   std::string out = file;
   if (binary) {
-    out += ":offset " + std::to_string(offset);
+    out += ":offset ";
+    out += std::to_string(offset);
   } else if (line) {
-    out += ":" + std::to_string(line);
+    out += ':';
+    out += std::to_string(line);
   }
-  return out + ": " + message;
+  out += ": ";
+  out += message;
+  return out;
 }
 
 NewTag NewTag::Text(int code, std::wstring_view text) {
