@@ -100,6 +100,13 @@ def binary():
     save(doc, "binary_r2010.dxf", fmt="bin")
 
 
+def binary_r12():
+    doc = ezdxf.new("R12")
+    attributed_block(doc)
+    doc.modelspace().add_blockref("TAG", (0, 0)).add_auto_attribs({"NUMBER": "B12-0"})
+    save(doc, "binary_r12.dxf", fmt="bin")
+
+
 def dynamic():
     tool = os.path.join(HERE, "..", "..", "shared", "tools", "gen_drawing.py")
     path = os.path.join(HERE, "dynamic_blocks.dxf")
@@ -115,4 +122,5 @@ if __name__ == "__main__":
     utf8()
     r12()
     binary()
+    binary_r12()
     dynamic()

@@ -177,6 +177,42 @@ TEST(DxfEdit, TagsInsertedRemovedAndRecordsErased) {
   EXPECT_EQ(inserts, 4u);
 }
 
+TEST(DxfRecords, DynamicBlockVariantsTablesAndOwners) {
+  auto loaded = DxfDocument::Load(dxf_test::SamplesDir() / "dynamic_blocks.dxf");
+  ASSERT_TRUE(loaded) << loaded.error->ToString();
+  const DxfDocument& doc = *loaded.document;
+  // Anonymous *U block records carry AcDbBlockRepBTag XDATA naming their dynamic block.
+  size_t variants = 0;
+  for (Entity e : doc.Records(*doc.FindSection("TABLES"))) {
+    if (e.Type() != "BLOCK_RECORD" || e.Text(e.Find(kCodeName)).rfind(L"*U", 0) != 0) continue;
+    const size_t app = e.FindXData("acdbblockrepbtag");
+    ASSERT_NE(app, kNoTag);
+    const size_t ref = e.Find(1005, app);
+    ASSERT_NE(ref, kNoTag);
+    const RecordId dynamic = doc.FindByHandle(e.HandleAt(ref));
+    ASSERT_NE(dynamic, kNoRecord);
+    EXPECT_EQ(doc.Get(dynamic).Type(), "BLOCK_RECORD");
+    ++variants;
+  }
+  EXPECT_EQ(variants, 4u);
+  // Every INSERT's owner is a BLOCK_RECORD; every ATTRIB's owner is the INSERT before it.
+  RecordId last_insert = kNoRecord;
+  size_t attribs = 0;
+  for (Entity e : doc.Records(*doc.FindSection("ENTITIES"))) {
+    if (e.Type() == "INSERT") {
+      last_insert = e.id();
+      EXPECT_EQ(doc.Get(doc.FindByHandle(e.Owner())).Type(), "BLOCK_RECORD");
+      EXPECT_EQ(e.Subclasses(),
+                (std::vector<std::string_view>{"AcDbEntity", "AcDbBlockReference"}));
+    } else if (e.Type() == "ATTRIB") {
+      EXPECT_EQ(doc.FindByHandle(e.Owner()), last_insert);
+      EXPECT_NE(e.FindInSubclass("AcDbAttribute", kCodeName), kNoTag);
+      ++attribs;
+    }
+  }
+  EXPECT_GT(attribs, 100u) << "gen_drawing made 126 ATTRIBs, most in model space";
+}
+
 TEST(DxfEdit, HeaderVariablesReadAndSet) {
   const fs::path file = dxf_test::CorpusDir() / "acad_AC1015_example_2000.dxf";
   if (!fs::exists(file)) GTEST_SKIP() << "corpus absent";

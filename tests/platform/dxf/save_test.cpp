@@ -113,6 +113,30 @@ TEST(DxfBinary, ReadEditedAndWrittenInBinaryLayout) {
   EXPECT_EQ(b.Integer(b.Find(kCodeFlags)), 8);
 }
 
+TEST(DxfBinary, R12OneByteGroupCodesKeptOnEdit) {
+  const fs::path file = dxf_test::SamplesDir() / "binary_r12.dxf";
+  auto loaded = DxfDocument::Load(file);
+  ASSERT_TRUE(loaded) << loaded.error->ToString();
+  DxfDocument& doc = *loaded.document;
+  EXPECT_EQ(doc.format(), Format::kBinary);
+  EXPECT_EQ(doc.VersionNumber(), 1009);
+  const RecordId a = FirstAttrib(doc);
+  ASSERT_NE(a, kNoRecord);
+  EXPECT_EQ(doc.Get(a).Text(doc.Get(a).Find(kCodeText)), L"B12-0");
+  // A one-byte code, and 1071 which needs the 255 escape in R12's layout.
+  const NewTag tags[] = {NewTag::Text(1001, L"ACAD"), NewTag::Integer(1071, 123456)};
+  ASSERT_TRUE(doc.InsertTags(a, doc.Get(a).TagCount(), tags));
+  ASSERT_TRUE(doc.SetText(a, doc.Get(a).Find(kCodeText), L"edited"));
+  const std::string out = doc.Serialize();
+  EXPECT_NE(out.find(std::string("\xFF\x2F\x04\x40\xE2\x01\x00", 7)), std::string::npos)
+      << "1071 as 255, code 0x042F, then the 32-bit value";
+  auto again = DxfDocument::Parse(out, "r12.dxf");
+  ASSERT_TRUE(again) << again.error->ToString();
+  const Entity b = again.document->Get(a);
+  EXPECT_EQ(b.Text(b.Find(kCodeText)), L"edited");
+  EXPECT_EQ(b.Integer(b.Find(kCodeXDataInt32)), 123456);
+}
+
 // ezdxf's audit of a drawing we edited finds no more errors than in the drawing as read.
 TEST(DxfSave, EzdxfAuditFindsNoNewErrorsAfterEdits) {
   if (!dxf_test::HaveEzdxf()) GTEST_SKIP() << "/usr/bin/python3 with ezdxf absent";
