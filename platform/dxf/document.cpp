@@ -486,7 +486,6 @@ LoadResult DxfDocument::Parse(std::string bytes, std::string name) {
     result.warnings.push_back(std::move(w));
     (void)doc->SetHeader("$HANDSEED", NewTag::HandleRef(kCodeHandle, highest + 1));
   }
-  d.modified = d.missing_eof || !result.warnings.empty() ? d.modified : false;
   result.document = std::move(doc);
   return result;
 }
