@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
   xdg-utils
+  python3 python3-ezdxf
 )
 
 missing=()
