@@ -1,5 +1,6 @@
 #!/usr/bin/python3
-"""Makes the sample drawings of samples/ (run by hand: /usr/bin/python3 samples/make_samples.py).
+"""Makes the sample drawings of samples/ (run by hand: /usr/bin/python3 samples/make_samples.py
+[NAME ...], NAME one of the functions listed in ALL; without names, all of them).
 
 Needs Debian's python3-ezdxf; dynamic_blocks.dxf comes from the shared gen_drawing.py.
 Deterministic: fixed handles seeds and no time stamps where ezdxf allows.
@@ -107,6 +108,36 @@ def binary_r12():
     save(doc, "binary_r12.dxf", fmt="bin")
 
 
+def multiline():
+    # Multi-line attributes (an ATTDEF and an ATTRIB with an embedded MTEXT, one longer than
+    # 250 characters so that it travels in chunks), and a reference that lacks its attributes.
+    doc = ezdxf.new("R2018")
+    blk = doc.blocks.new("NOTE")
+    blk.add_line((0, 0), (10, 0))
+    remark = blk.add_attdef("REMARK", (0, 1), dxfattribs={"prompt": "Remark", "height": 0.5})
+    remark.embed_mtext(blk.add_mtext("Checked by\\Pnobody yet", dxfattribs={"char_height": 0.5}))
+    blk.add_attdef("NUMBER", (0, 2), dxfattribs={"prompt": "Number", "height": 0.5})
+    msp = doc.modelspace()
+    ref = msp.add_blockref("NOTE", (0, 0))
+    att = ref.add_attrib("REMARK", "", (0, 1), dxfattribs={"height": 0.5})
+    long_line = " ".join("word%02d" % i for i in range(40))
+    att.embed_mtext(msp.add_mtext("First line\\P" + long_line + "\\PLast line",
+                                  dxfattribs={"char_height": 0.5, "insert": (0, 1)}))
+    ref.add_attrib("NUMBER", "N-1", (0, 2), dxfattribs={"height": 0.5})
+    msp.add_blockref("NOTE", (20, 0))  # lacks both attributes
+    save(doc, "multiline_r2018.dxf")
+
+
+def missing_r12():
+    # R12 references that lack attributes their block defines: one has none (no SEQEND).
+    doc = ezdxf.new("R12")
+    attributed_block(doc)
+    msp = doc.modelspace()
+    msp.add_blockref("TAG", (0, 0))
+    msp.add_blockref("TAG", (20, 0)).add_attrib("NUMBER", "R12-1", (20, 1))
+    save(doc, "missing_attribs_r12.dxf")
+
+
 def dynamic():
     tool = os.path.join(HERE, "..", "..", "shared", "tools", "gen_drawing.py")
     path = os.path.join(HERE, "dynamic_blocks.dxf")
@@ -115,12 +146,12 @@ def dynamic():
     print(path, os.path.getsize(path))
 
 
+ALL = [attributes, layouts, cp1251, utf8, r12, binary, binary_r12, dynamic, multiline,
+       missing_r12]
+
 if __name__ == "__main__":
-    attributes()
-    layouts()
-    cp1251()
-    utf8()
-    r12()
-    binary()
-    binary_r12()
-    dynamic()
+    # Names on the command line make only those samples ("multiline missing_r12").
+    wanted = sys.argv[1:]
+    for make in ALL:
+        if not wanted or make.__name__ in wanted:
+            make()

@@ -49,6 +49,7 @@ const ACHAR* acadErrorStatusText(Acad::ErrorStatus es) {
       L"eInvalidKey",
       L"eSelfReference",
       L"eNotFromThisDocument",
+      L"eAlreadyInDb",
   };
   auto index = static_cast<std::size_t>(es);
   return index < std::size(kNames) ? kNames[index] : L"eUnknownError";

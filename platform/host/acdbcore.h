@@ -73,6 +73,7 @@ enum ErrorStatus {
   eInvalidKey,
   eSelfReference,
   eNotFromThisDocument,
+  eAlreadyInDb,
 };
 }  // namespace Acad
 

@@ -67,6 +67,18 @@ std::size_t OwnEnd(const dxf::Entity& e) {
 
 std::size_t FindOwn(const dxf::Entity& e, int code) {
   std::size_t end = OwnEnd(e);
+  // From R2018, AcDbAttribute / AcDbAttributeDefinition repeat 71, 72 and 11/21/31 with other
+  // meanings (attribute type, lock, alignment copy); those codes are AcDbText's.
+  if (code == 71 || code == 72 || code == 11 || code == 21 || code == 31) {
+    for (std::size_t i = 1; i < end; ++i) {
+      if (e.Code(i) != dxf::kCodeSubclass) continue;
+      std::string_view raw = e.Raw(i);
+      if (raw == "AcDbAttribute" || raw == "AcDbAttributeDefinition") {
+        end = i;
+        break;
+      }
+    }
+  }
   bool in_group = false;
   for (std::size_t i = 1; i < end; ++i) {
     int c = e.Code(i);
@@ -383,9 +395,49 @@ Acad::ErrorStatus AcDbDatabaseImpl::Open(AcDbStub* stub, AcDbObject*& object, Ac
   return Acad::eOk;
 }
 
+AcDbStub* AcDbDatabaseImpl::AddStub(StubKind kind, dxf::RecordId record, AcDbStub* owner) {
+  if (record != dxf::kNoRecord && record >= by_record_.size()) by_record_.resize(record + 1);
+  AcDbStub* stub = NewStub(kind, record);
+  stub->owner = owner;
+  return stub;
+}
+
+void AcDbDatabaseImpl::AdoptObject(AcDbObject* object, AcDbStub* stub) {
+  std::unique_ptr<AcDbDatabaseImpl> own = std::move(object->detached_);
+  object->stub_ = stub;
+  stub->object.reset(object);
+  object->mode_ = AcDb::kForWrite;
+  object->open_count_ = 1;
+}
+
+AcDbStub* AcDbDatabaseImpl::NewDetached(std::string dxf) {
+  dxf::LoadResult loaded = dxf::DxfDocument::Parse(std::move(dxf), "new object");
+  if (!loaded) return nullptr;
+  auto impl = std::make_unique<AcDbDatabaseImpl>(nullptr);
+  impl->Adopt(std::move(loaded.document));
+  auto section = impl->doc().FindSection("ENTITIES");
+  if (!section) return nullptr;
+  for (dxf::Entity e : impl->doc().Records(*section)) {
+    AcDbStub* stub = impl->FindRecord(e.id());
+    if (stub == nullptr) continue;
+    stub->detached = true;
+    stub->owner = nullptr;
+    impl.release();
+    return stub;
+  }
+  return nullptr;
+}
+
 // ---- AcDbObject
 
-AcDbObject::AcDbObject(AcDbStub* stub) : stub_(stub) {}
+AcDbObject::AcDbObject(AcDbStub* stub) : stub_(stub) {
+  // An object made with new is open for write to its maker until it is appended and closed.
+  if (stub->detached) {
+    detached_.reset(stub->db);
+    mode_ = AcDb::kForWrite;
+    open_count_ = 1;
+  }
+}
 AcDbObject::~AcDbObject() = default;
 
 const AcRxClass* AcDbObject::desc() {
@@ -396,6 +448,7 @@ const AcRxClass* AcDbObject::isA() const {
 }
 
 AcDbObjectId AcDbObject::objectId() const {
+  if (stub_->detached) return {};
   return AcDbObjectId(stub_);
 }
 

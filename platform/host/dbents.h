@@ -129,6 +129,12 @@ class AcDbAttribute : public AcDbText {
   Acad::ErrorStatus setAttributeFromBlock(const AcDbAttributeDefinition* definition,
                                           const AcGeMatrix3d& block_transform);
 
+  /// A new attribute, not in a database yet: tag empty, text empty, at the origin, height
+  /// 2.5, layer "0", style "Standard". It is open for write to its maker, who sets it up
+  /// (setAttributeFromBlock) and appends it to a reference (AcDbBlockReference::
+  /// appendAttribute), then closes it; one that is never appended is deleted by its maker.
+  /// Until appended, objectId() and database() are null and setLayer takes any name.
+  AcDbAttribute();
   /// Made by the database only (the stub is internal).
   using AcDbText::AcDbText;
 
@@ -165,6 +171,17 @@ class AcDbBlockReference : public AcDbEntity {
   /// Opens attribute `id` of this reference; the caller closes it.
   Acad::ErrorStatus openAttribute(AcDbAttribute*& attribute, AcDbObjectId id, AcDb::OpenMode mode,
                                   bool open_erased = false);
+  /// Adds `attribute` (made with new AcDbAttribute) to this reference, which must be open for
+  /// write: an ATTRIB record after the reference's last attribute (or right after it), written
+  /// as the drawing's version writes it (subclass markers and owner from R13, no handle in an
+  /// R12 drawing without $HANDLING), with a new handle from $HANDSEED; the reference's
+  /// "attributes follow" flag (66) is set and a SEQEND added when it had none. The database
+  /// then owns the attribute, which stays open for write: the caller closes it, never deletes
+  /// it. `id` is its id at once. A multi-line attribute stays multi-line only in R2018
+  /// drawings. eNullObjectPointer, eAlreadyInDb, eNotOpenForWrite, eInvalidInput (empty tag),
+  /// eKeyNotFound (its layer is not in this drawing); on failure the drawing is unchanged and
+  /// the caller still owns the attribute.
+  Acad::ErrorStatus appendAttribute(AcDbObjectId& id, AcDbAttribute* attribute);
 
   /// Made by the database only (the stub is internal).
   using AcDbEntity::AcDbEntity;

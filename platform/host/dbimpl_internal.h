@@ -34,6 +34,9 @@ class AcDbStub {
   dxf::RecordId seqend = dxf::kNoRecord;
   /// Made on first open, kept until the database goes.
   std::unique_ptr<AcDbObject> object;
+  /// The object was made with new and is not in a database yet: `db` is its own small drawing,
+  /// owned by the object.
+  bool detached = false;
 };
 
 struct BlockInfo {
@@ -62,6 +65,17 @@ class AcDbDatabaseImpl {
   /// Opens the stub's object (see acdbOpenAcDbObject).
   Acad::ErrorStatus Open(AcDbStub* stub, AcDbObject*& object, AcDb::OpenMode mode,
                          bool open_erased);
+  /// A stub for a record added after loading (an appended attribute, its SEQEND).
+  AcDbStub* AddStub(StubKind kind, dxf::RecordId record, AcDbStub* owner);
+  /// Makes `object` (made with new) the object of `stub`, open for write as the caller had it;
+  /// the object's own small drawing is released.
+  void AdoptObject(AcDbObject* object, AcDbStub* stub);
+  /// A drawing of its own for an object made with new: `dxf` is a small drawing whose ENTITIES
+  /// section holds the object's record with its defaults. The returned stub is marked detached;
+  /// the object that takes it owns `stub->db`. Null when `dxf` does not parse.
+  static AcDbStub* NewDetached(std::string dxf);
+  /// The stub behind an object (for code outside the object's own class).
+  static AcDbStub* StubOf(const AcDbObject* object) { return object->stub_; }
 
   AcDbStub* block_table = nullptr;
   AcDbStub* layer_table = nullptr;

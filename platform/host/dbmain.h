@@ -76,12 +76,14 @@ class AcDbObject {
   bool isKindOf(const AcRxClass* cls) const { return isA()->isDerivedFrom(cls); }
   static AcDbObject* cast(AcDbObject* object) { return object; }
 
+  /// The object's id; null for an object that is not in a database yet (made with new).
   AcDbObjectId objectId() const;
   /// The owner: the block record for an entity, the block reference for an attribute, the
   /// table for a record (null where the file names none).
   AcDbObjectId ownerId() const;
   AcDbHandle handle() const;
   void getAcDbHandle(AcDbHandle& handle) const { handle = this->handle(); }
+  /// The database holding the object; null for one not in a database yet.
   AcDbDatabase* database() const;
   /// The object's DXF type name ("INSERT", "BLOCK_RECORD" ...).
   const ACHAR* dxfName() const;
@@ -115,6 +117,9 @@ class AcDbObject {
   AcDbStub* stub_;
   AcDb::OpenMode mode_ = AcDb::kNotOpen;
   int open_count_ = 0;
+  /// An object made with new, not yet in a database: the small drawing of its own that holds
+  /// its tags until it is appended (null once it is in a database).
+  std::unique_ptr<AcDbDatabaseImpl> detached_;
 };
 
 /// A graphical object: it has a layer and belongs to a block record.

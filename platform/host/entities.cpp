@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <numbers>
+#include <optional>
+#include <vector>
 
 #include "platform/host/dbimpl_internal.h"
 #include "platform/win/locale.h"
@@ -87,7 +89,11 @@ AcDbObjectId AcDbEntity::layerId() const {
 
 Acad::ErrorStatus AcDbEntity::setLayer(const ACHAR* name) {
   if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
-  if (name == nullptr) return Acad::eInvalidInput;
+  if (name == nullptr || *name == 0) return Acad::eInvalidInput;
+  // Not in a drawing yet: the layer is checked when the entity is appended.
+  if (stub()->detached)
+    return Result(dbtags::SetOrInsert(Doc(stub()), stub()->record, dxf::NewTag::Text(8, name),
+                                      {5, 330, 100}));
   for (AcDbStub* layer : stub()->db->layers) {
     if (stub()->db->IsErased(layer)) continue;
     std::wstring own = dbtags::Text(stub()->db->Get(layer), 2, L"");
@@ -289,12 +295,25 @@ ACHAR* AcDbText::textString() const {
 Acad::ErrorStatus AcDbText::setTextString(const ACHAR* text) {
   if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
   if (text == nullptr) return Acad::eInvalidInput;
-  std::wstring_view value(text);
-  if (value.find_first_of(L"\r\n") != std::wstring_view::npos) return Acad::eInvalidInput;
   dxf::DxfDocument& doc = Doc(stub());
   dxf::RecordId id = stub()->record;
   dxf::Entity e = doc.Get(id);
   std::size_t start = EmbeddedStart(e);
+  std::wstring multi_line;
+  std::wstring_view value(text);
+  if (value.find_first_of(L"\r\n") != std::wstring_view::npos) {
+    if (start == dxf::kNoTag) return Acad::eInvalidInput;
+    // A multi-line text's line break is MTEXT's \P.
+    for (std::size_t i = 0; i < value.size(); ++i) {
+      if (value[i] == L'\r' && i + 1 < value.size() && value[i + 1] == L'\n') continue;
+      if (value[i] == L'\r' || value[i] == L'\n') {
+        multi_line += L"\\P";
+      } else {
+        multi_line += value[i];
+      }
+    }
+    value = multi_line;
+  }
   if (start != dxf::kNoTag) {
     std::size_t end = EmbeddedEnd(e, start);
     // Remove the old chunks (from the back, so indexes stay valid) and write new ones where the
@@ -404,6 +423,20 @@ bool AcDbAttributeDefinition::isMTextAttributeDefinition() const {
   return EmbeddedStart(Tags(stub())) != dxf::kNoTag;
 }
 
+namespace {
+
+// A new attribute's own small drawing (R2018, so any text fits), with its tags in the order
+// AutoCAD writes them; the setters insert the rest where they belong.
+constexpr char kNewAttribute[] =
+    "0\nSECTION\n2\nHEADER\n9\n$ACADVER\n1\nAC1032\n0\nENDSEC\n"
+    "0\nSECTION\n2\nENTITIES\n0\nATTRIB\n5\n1\n100\nAcDbEntity\n8\n0\n100\nAcDbText\n"
+    "10\n0.0\n20\n0.0\n30\n0.0\n40\n2.5\n1\n\n7\nStandard\n100\nAcDbAttribute\n2\n\n70\n0\n"
+    "0\nENDSEC\n0\nEOF\n";
+
+}  // namespace
+
+AcDbAttribute::AcDbAttribute() : AcDbText(AcDbDatabaseImpl::NewDetached(kNewAttribute)) {}
+
 ACHAR* AcDbAttribute::tag() const {
   return TagOf(stub());
 }
@@ -437,6 +470,31 @@ Acad::ErrorStatus AcDbAttribute::setFieldLength(Adesk::UInt16 length) {
 bool AcDbAttribute::isMTextAttribute() const {
   return EmbeddedStart(Tags(stub())) != dxf::kNoTag;
 }
+
+namespace {
+
+// Tag `i` of `from` as a tag to write into another drawing.
+std::optional<dxf::NewTag> CopyTag(const dxf::Entity& from, std::size_t i) {
+  int code = from.Code(i);
+  switch (dxf::ValueTypeOf(code)) {
+    case dxf::ValueType::kString:
+      return dxf::NewTag::Text(code, from.Text(i));
+    case dxf::ValueType::kDouble:
+      return dxf::NewTag::Real(code, from.Real(i).value_or(0));
+    case dxf::ValueType::kHandle:
+      return dxf::NewTag::HandleRef(code, from.HandleAt(i));
+    case dxf::ValueType::kInt16:
+    case dxf::ValueType::kInt32:
+    case dxf::ValueType::kInt64:
+    case dxf::ValueType::kBool:
+      return dxf::NewTag::Integer(code, from.Integer(i).value_or(0));
+    case dxf::ValueType::kBinary:
+      break;
+  }
+  return std::nullopt;
+}
+
+}  // namespace
 
 Acad::ErrorStatus AcDbAttribute::setAttributeFromBlock(const AcDbAttributeDefinition* def,
                                                        const AcGeMatrix3d& m) {
@@ -503,6 +561,41 @@ Acad::ErrorStatus AcDbAttribute::setAttributeFromBlock(const AcDbAttributeDefini
   step(SetFlag(stub(), 4, (def_flags & 4) != 0));
   step(SetFlag(stub(), 8, (def_flags & 8) != 0));
   step(setFieldLength(def->fieldLength()));
+  // A multi-line definition gives a multi-line attribute: its embedded MTEXT is copied and
+  // placed (insertion point, direction and character height transformed like the text).
+  const dxf::Entity def_tags = Tags(def->objectId().stub());
+  std::size_t def_start = EmbeddedStart(def_tags);
+  if (def_start != dxf::kNoTag && EmbeddedStart(Tags(stub())) == dxf::kNoTag) {
+    std::vector<dxf::NewTag> embedded;
+    for (std::size_t i = def_start; i < EmbeddedEnd(def_tags, def_start); ++i) {
+      std::optional<dxf::NewTag> tag = CopyTag(def_tags, i);
+      if (!tag) continue;
+      int code = tag->code;
+      if ((code == 10 || code == 11) && i + 2 < def_tags.TagCount() &&
+          def_tags.Code(i + 1) == code + 10 && def_tags.Code(i + 2) == code + 20) {
+        // The point (10) or direction (11) with its 20/30 or 21/31 that follow.
+        AcGePoint3d p(def_tags.Real(i).value_or(0), def_tags.Real(i + 1).value_or(0),
+                      def_tags.Real(i + 2).value_or(0));
+        if (code == 10) {
+          p.transformBy(m);
+        } else {
+          AcGeVector3d v = p.asVector().transformBy(m);
+          if (!v.isZeroLength()) v.normalize();
+          p = AcGePoint3d(v.x, v.y, v.z);
+        }
+        embedded.push_back(dxf::NewTag::Real(code, p.x));
+        embedded.push_back(dxf::NewTag::Real(code + 10, p.y));
+        embedded.push_back(dxf::NewTag::Real(code + 20, p.z));
+        i += 2;
+        continue;
+      }
+      if (code == 40) tag = dxf::NewTag::Real(40, height);
+      embedded.push_back(std::move(*tag));
+    }
+    dxf::Entity own = Tags(stub());
+    if (!Doc(stub()).InsertTags(stub()->record, dbtags::OwnEnd(own), embedded))
+      step(Acad::eInvalidInput);
+  }
   AcString value;
   def->textString(value);
   step(setTextString(value.constPtr()));
@@ -620,6 +713,101 @@ Acad::ErrorStatus AcDbBlockReference::openAttribute(AcDbAttribute*& attribute, A
   if (id.isNull()) return Acad::eNullObjectId;
   if (id.stub()->owner != stub()) return Acad::eInvalidInput;
   return acdbOpenObject(attribute, id, mode, open_erased);
+}
+
+Acad::ErrorStatus AcDbBlockReference::appendAttribute(AcDbObjectId& id, AcDbAttribute* attribute) {
+  id.setNull();
+  if (Acad::ErrorStatus es = assertWriteEnabled(); es != Acad::eOk) return es;
+  if (attribute == nullptr) return Acad::eNullObjectPointer;
+  AcDbStub* source = AcDbDatabaseImpl::StubOf(attribute);
+  if (!source->detached) return Acad::eAlreadyInDb;
+  AcDbStub* ref = stub();
+  AcDbDatabaseImpl& db = *ref->db;
+  dxf::DxfDocument& doc = db.doc();
+  const dxf::Entity from = source->db->Get(source);
+  if (dbtags::Text(from, 2, L"").empty()) return Acad::eInvalidInput;
+  // The layer must be one of this drawing's, written with its own spelling.
+  std::wstring wanted = dbtags::Text(from, 8, L"0");
+  std::wstring layer;
+  for (AcDbStub* l : db.layers) {
+    if (db.IsErased(l)) continue;
+    std::wstring name = dbtags::Text(db.Get(l), 2, L"");
+    if (EqualsNoCase(name, wanted)) {
+      layer = name;
+      break;
+    }
+  }
+  if (layer.empty()) return Acad::eKeyNotFound;
+
+  const dxf::Entity insert = db.Get(ref);
+  const std::size_t name_tag = dbtags::FindOwn(insert, 2);
+  if (name_tag == dxf::kNoTag) return Acad::eInvalidInput;
+  const int version = doc.VersionNumber();
+  // R12 drawings carry handles only with $HANDLING set; from R13 on every object has one.
+  const bool handles =
+      version > 1009 || doc.HeaderInteger("$HANDLING").value_or(0) != 0 || insert.handle() != 0;
+  const bool subclasses = version > 1009;
+  const dxf::Handle owner = insert.handle();
+
+  std::vector<dxf::NewTag> tags = {dxf::NewTag::Text(0, L"ATTRIB")};
+  if (handles) tags.push_back(dxf::NewTag::HandleRef(5, doc.NewHandle()));
+  if (subclasses && owner != 0) tags.push_back(dxf::NewTag::HandleRef(330, owner));
+  for (std::size_t i = 1; i < from.TagCount(); ++i) {
+    int code = from.Code(i);
+    if (code == dxf::kCodeXDataApp) break;  // its application would need registering here
+    if (code == dxf::kCodeHandle || code == dxf::kCodeOwner) continue;  // of its own drawing
+    // The embedded MTEXT of a multi-line attribute exists from R2018 on.
+    if (code == 101 && version < 1032) break;
+    if (!subclasses && (code == dxf::kCodeSubclass || code == 280)) continue;
+    if (code == dxf::kCodeLayer) {
+      tags.push_back(dxf::NewTag::Text(code, layer));
+      continue;
+    }
+    std::optional<dxf::NewTag> tag = CopyTag(from, i);
+    if (tag) tags.push_back(std::move(*tag));
+    // AcDbAttribute's version (0) stands first from R2010 on.
+    if (code == dxf::kCodeSubclass && from.Raw(i) == "AcDbAttribute" && version >= 1024)
+      tags.push_back(dxf::NewTag::Integer(280, 0));
+  }
+
+  dxf::RecordId anchor = ref->record;
+  for (AcDbStub* child : ref->children)
+    if (!db.IsErased(child)) anchor = child->record;
+  dxf::RecordId record = doc.InsertRecordAfter(anchor, tags);
+  if (record == dxf::kNoRecord) return Acad::eInvalidInput;
+  dxf::RecordId seqend = dxf::kNoRecord;
+  bool ok = true;
+  if (ref->seqend == dxf::kNoRecord) {
+    std::vector<dxf::NewTag> end = {dxf::NewTag::Text(0, L"SEQEND")};
+    if (handles) end.push_back(dxf::NewTag::HandleRef(5, doc.NewHandle()));
+    if (subclasses) {
+      if (owner != 0) end.push_back(dxf::NewTag::HandleRef(330, owner));
+      end.push_back(dxf::NewTag::Text(dxf::kCodeSubclass, L"AcDbEntity"));
+    }
+    end.push_back(dxf::NewTag::Text(dxf::kCodeLayer, dbtags::Text(insert, 8, L"0")));
+    seqend = doc.InsertRecordAfter(record, end);
+    ok = seqend != dxf::kNoRecord;
+  }
+  if (ok) {
+    std::size_t flag = dbtags::FindOwn(doc.Get(ref->record), dxf::kCodeEntitiesFollow);
+    dxf::NewTag follows = dxf::NewTag::Integer(dxf::kCodeEntitiesFollow, 1);
+    ok = flag != dxf::kNoTag ? doc.SetValue(ref->record, flag, follows)
+                             : doc.InsertTags(ref->record, name_tag, {&follows, 1});
+  }
+  if (!ok) {
+    if (seqend != dxf::kNoRecord) (void)doc.Erase(seqend);
+    (void)doc.Erase(record);
+    return Acad::eInvalidInput;
+  }
+  AcDbStub* added = db.AddStub(StubKind::kEntity, record, ref);
+  ref->children.push_back(added);
+  if (seqend != dxf::kNoRecord) {
+    db.AddStub(StubKind::kObject, seqend, ref);
+    ref->seqend = seqend;
+  }
+  db.AdoptObject(attribute, added);
+  id = AcDbObjectId(added);
+  return Acad::eOk;
 }
 
 Adesk::UInt16 AcDbMInsertBlock::columns() const {

@@ -2,9 +2,11 @@
 // dynamic blocks, attribute placement.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <numbers>
 #include <sstream>
 #include <string>
@@ -14,6 +16,8 @@
 #include "platform/host/dbdynblk.h"
 #include "platform/host/dbents.h"
 #include "platform/host/dbsymtb.h"
+#include "platform/win/codepage.h"
+#include "tests/platform/dxf/dxf_test_support.h"
 
 namespace fs = std::filesystem;
 
@@ -121,6 +125,127 @@ class TempFolder {
  private:
   fs::path path_;
 };
+
+std::string Narrow(const std::wstring& text) {
+  return WideToUtf8(text);
+}
+
+std::string HandleText(AcDbHandle handle) {
+  return Narrow(handle.text());
+}
+
+// What ezdxf (the independent reader) sees in `file`: "key<TAB>value" lines of
+// ezdxf_probe.py, for the objects with `handles`.
+std::map<std::string, std::string> Probe(const fs::path& file,
+                                         const std::vector<std::string>& handles = {}) {
+  fs::path script = fs::path(__FILE__).parent_path() / "ezdxf_probe.py";
+  std::string command = "/usr/bin/python3 '" + script.string() + "' '" + file.string() + "'";
+  for (const std::string& h : handles) command += " " + h;
+  std::string output;
+  EXPECT_EQ(dxf_test::Run(command + " 2>&1", &output), 0) << output;
+  std::map<std::string, std::string> seen;
+  std::istringstream lines(output);
+  std::string line;
+  while (std::getline(lines, line)) {
+    std::size_t tab = line.find('\t');
+    if (tab != std::string::npos) seen[line.substr(0, tab)] = line.substr(tab + 1);
+  }
+  return seen;
+}
+
+// The record of `handle` in an ASCII file as "code=value" items (values trimmed).
+std::vector<std::string> RecordTags(const fs::path& file, const std::string& handle) {
+  std::vector<std::string> lines = Lines(file);
+  for (std::size_t i = 0; i + 3 < lines.size(); i += 2) {
+    if (lines[i] != "0" || lines[i + 2] != "5" || lines[i + 3] != handle) continue;
+    std::vector<std::string> tags = {"0=" + lines[i + 1]};
+    for (std::size_t j = i + 2; j + 1 < lines.size() && lines[j] != "0"; j += 2)
+      tags.push_back(lines[j] + "=" + lines[j + 1]);
+    return tags;
+  }
+  return {};
+}
+
+// A model-space reference whose block defines a (not constant) attribute the reference lacks,
+// and that definition. With `without_attributes`, one that has no attributes at all.
+struct Missing {
+  AcDbObjectId ref, def;
+};
+Missing FindMissingAttribute(AcDbDatabase& db, bool without_attributes) {
+  AcDbBlockTable* table = nullptr;
+  db.getSymbolTable(table, AcDb::kForRead);
+  AcDbBlockTableRecord* model = nullptr;
+  table->getAt(L"*Model_Space", model, AcDb::kForRead);
+  table->close();
+  AcDbBlockTableRecordIterator* it = nullptr;
+  model->newIterator(it);
+  Missing found;
+  for (; !it->done() && found.ref.isNull(); it->step()) {
+    AcDbEntity* e = nullptr;
+    it->getEntity(e, AcDb::kForRead);
+    auto* ref = AcDbBlockReference::cast(e);
+    if (ref != nullptr) {
+      std::vector<std::wstring> have;
+      AcDbObjectIterator* atts = ref->attributeIterator();
+      for (; !atts->done(); atts->step()) {
+        AcDbAttribute* a = nullptr;
+        ref->openAttribute(a, atts->objectId(), AcDb::kForRead);
+        ACHAR* tag = a->tag();
+        have.push_back(tag);
+        acutDelBuffer(tag);
+        a->close();
+      }
+      delete atts;
+      AcDbBlockTableRecord* block = nullptr;
+      if ((!without_attributes || have.empty()) &&
+          acdbOpenObject(block, ref->blockTableRecord(), AcDb::kForRead) == Acad::eOk) {
+        AcDbBlockTableRecordIterator* defs = nullptr;
+        block->newIterator(defs);
+        for (; !defs->done() && found.ref.isNull(); defs->step()) {
+          AcDbEntity* d = nullptr;
+          defs->getEntity(d, AcDb::kForRead);
+          if (auto* def = AcDbAttributeDefinition::cast(d); def && !def->isConstant()) {
+            ACHAR* tag = def->tag();
+            if (std::find(have.begin(), have.end(), std::wstring(tag)) == have.end())
+              found = {ref->objectId(), def->objectId()};
+            acutDelBuffer(tag);
+          }
+          d->close();
+        }
+        delete defs;
+        block->close();
+      }
+    }
+    e->close();
+  }
+  delete it;
+  model->close();
+  return found;
+}
+
+// Appends the definition's attribute to the reference as the host does for a missing one.
+AcDbObjectId AppendFromDefinition(const Missing& m, const ACHAR* text) {
+  AcDbBlockReference* ref = nullptr;
+  EXPECT_EQ(acdbOpenObject(ref, m.ref, AcDb::kForWrite), Acad::eOk);
+  AcDbAttributeDefinition* def = nullptr;
+  EXPECT_EQ(acdbOpenObject(def, m.def, AcDb::kForRead), Acad::eOk);
+  auto* att = new AcDbAttribute();
+  EXPECT_TRUE(att->objectId().isNull());
+  EXPECT_EQ(att->database(), nullptr);
+  EXPECT_EQ(att->setAttributeFromBlock(def, ref->blockTransform()), Acad::eOk);
+  if (text != nullptr) {
+    EXPECT_EQ(att->setTextString(text), Acad::eOk);
+  }
+  def->close();
+  AcDbObjectId id;
+  EXPECT_EQ(ref->appendAttribute(id, att), Acad::eOk);
+  AcDbObjectId again;
+  EXPECT_EQ(ref->appendAttribute(again, att), Acad::eAlreadyInDb);
+  EXPECT_EQ(att->objectId(), id);
+  EXPECT_EQ(att->close(), Acad::eOk);
+  ref->close();
+  return id;
+}
 
 }  // namespace
 
@@ -627,4 +752,179 @@ TEST(AcDbAttribute, SetAttributeFromBlockPlacesTheDefinition) {
     att->close();
     def->close();
   }
+}
+
+TEST(AcDbBlockReference, AppendAttributeWritesTheDrawingVersionsAttrib) {
+  if (!dxf_test::HaveEzdxf()) GTEST_SKIP() << "no ezdxf";
+  struct Row {
+    fs::path file;
+    bool without_attributes;  // the reference has none, so a SEQEND is made too
+    bool strip_handles;       // an R12 drawing without $HANDLING
+    bool subclasses, version_280, multi_line;
+  } rows[] = {
+      {dxf_test::SamplesDir() / "missing_attribs_r12.dxf", true, false, false, false, false},
+      {dxf_test::SamplesDir() / "missing_attribs_r12.dxf", false, true, false, false, false},
+      {dxf_test::SamplesDir() / "multiline_r2018.dxf", true, false, true, true, true},
+      // AutoCAD's own files: AC1018 writes no AcDbAttribute version, AC1024 does.
+      {Corpus("acad_AC1018_A_000217.dxf"), false, false, true, false, false},
+      {Corpus("acad_AC1024_gh209_1.dxf"), false, false, true, true, false},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.file.filename().string() + (row.strip_handles ? " without handles" : ""));
+    if (!fs::exists(row.file)) continue;
+    TempFolder tmp;
+    fs::path copy = tmp.path() / "drawing.dxf";
+    if (row.strip_handles) {
+      // Every group 5 left out and $HANDLING 0: what an R12 program without handles writes.
+      std::vector<std::string> lines = Lines(row.file);
+      std::ofstream out(copy, std::ios::binary);
+      for (std::size_t i = 0; i + 1 < lines.size(); i += 2) {
+        if (lines[i] == "5" || lines[i + 1] == "$HANDSEED") continue;
+        bool handling = i >= 1 && lines[i - 1] == "$HANDLING";
+        out << lines[i] << '\n' << (handling ? "0" : lines[i + 1]) << '\n';
+      }
+    } else {
+      fs::copy_file(row.file, copy);
+    }
+    AcDbDatabase db(false, true);
+    ASSERT_EQ(db.dxfIn(W(copy).c_str()), Acad::eOk) << fs::path(db.lastErrorText());
+    if (!row.without_attributes && FindMissingAttribute(db, false).ref.isNull()) {
+      // Every reference is complete: take one attribute away, so that one is missing.
+      AcDbBlockReference* ref = nullptr;
+      ASSERT_EQ(acdbOpenObject(ref, FirstReferenceWithAttributes(db), AcDb::kForWrite), Acad::eOk);
+      AcDbObjectIterator* it = ref->attributeIterator();
+      AcDbObjectId last;
+      for (; !it->done(); it->step()) last = it->objectId();
+      delete it;
+      AcDbAttribute* att = nullptr;
+      ASSERT_EQ(ref->openAttribute(att, last, AcDb::kForWrite), Acad::eOk);
+      EXPECT_EQ(att->erase(), Acad::eOk);
+      att->close();
+      ref->close();
+    }
+    Missing missing = FindMissingAttribute(db, row.without_attributes);
+    ASSERT_FALSE(missing.ref.isNull());
+    auto original = Probe(copy);
+    AcDbHandle seed = db.handseed();
+    const bool handles = !row.strip_handles;
+    const int attribs = CountAll(db).attribs;
+
+    AcDbObjectId id = AppendFromDefinition(missing, row.multi_line ? nullptr : L"Größe 7");
+    ASSERT_FALSE(id.isNull());
+    EXPECT_EQ(id.handle().isNull(), !handles);
+    if (handles) {
+      EXPECT_EQ(id.handle(), seed);
+      EXPECT_GT(db.handseed(), id.handle());
+    }
+    std::wstring tag;
+    {
+      AcDbAttribute* att = nullptr;
+      ASSERT_EQ(acdbOpenObject(att, id, AcDb::kForRead), Acad::eOk);
+      EXPECT_EQ(att->ownerId(), missing.ref);
+      EXPECT_EQ(att->isMTextAttribute(), row.multi_line);
+      ACHAR* t = att->tag();
+      tag = t;
+      acutDelBuffer(t);
+      att->close();
+    }
+    ASSERT_EQ(db.saveAs(W(copy).c_str()), Acad::eOk) << fs::path(db.lastErrorText());
+
+    // Read back by ourselves: the attribute belongs to its reference, under the same handle.
+    AcDbDatabase reread(false, true);
+    ASSERT_EQ(reread.dxfIn(W(copy).c_str()), Acad::eOk);
+    AcDbObjectId ref2;
+    AcDbHandle ref_handle = missing.ref.handle();
+    if (handles) {
+      ASSERT_EQ(reread.getAcDbObjectId(ref2, false, ref_handle), Acad::eOk);
+      AcDbObjectId att2;
+      ASSERT_EQ(reread.getAcDbObjectId(att2, false, id.handle()), Acad::eOk);
+      AcDbAttribute* att = nullptr;
+      ASSERT_EQ(acdbOpenObject(att, att2, AcDb::kForRead), Acad::eOk);
+      EXPECT_EQ(att->ownerId(), ref2);
+      AcString text;
+      att->textString(text);
+      EXPECT_EQ(text.str(), row.multi_line ? L"Checked by\\Pnobody yet" : L"Größe 7");
+      att->close();
+    }
+    EXPECT_EQ(CountAll(reread).attribs, attribs + 1);
+    if (!handles) continue;
+
+    // The record as written, and as ezdxf reads it.
+    std::string h = HandleText(id.handle());
+    std::string r = HandleText(ref_handle);
+    std::vector<std::string> tags = RecordTags(copy, h);
+    auto has = [&](const std::string& item) {
+      return std::find(tags.begin(), tags.end(), item) != tags.end();
+    };
+    ASSERT_FALSE(tags.empty());
+    EXPECT_EQ(tags[0], "0=ATTRIB");
+    EXPECT_EQ(has("330=" + r), row.subclasses);
+    EXPECT_EQ(has("100=AcDbEntity"), row.subclasses);
+    EXPECT_EQ(has("100=AcDbAttribute"), row.subclasses);
+    EXPECT_TRUE(has("2=" + Narrow(tag)));
+    auto subclass = std::find(tags.begin(), tags.end(), "100=AcDbAttribute");
+    EXPECT_EQ(subclass != tags.end() && subclass + 1 != tags.end() && subclass[1] == "280=0",
+              row.version_280);
+    EXPECT_EQ(has("101=Embedded Object"), row.multi_line);
+    std::vector<std::string> insert = RecordTags(copy, r);
+    EXPECT_NE(std::find(insert.begin(), insert.end(), "66=1"), insert.end());
+
+    auto seen = Probe(copy, {h, r});
+    EXPECT_EQ(seen["seed_above"], "1");
+    EXPECT_EQ(seen[h + ".type"], "ATTRIB");
+    EXPECT_EQ(seen[h + ".tag"], Narrow(tag));
+    EXPECT_NE(seen[r + ".attribs"].find(h + "=" + Narrow(tag)), std::string::npos)
+        << seen[r + ".attribs"];
+    if (row.without_attributes) {
+      // The SEQEND made for it took the next handle.
+      std::vector<std::string> end =
+          RecordTags(copy, HandleText(AcDbHandle(id.handle().value() + 1)));
+      ASSERT_FALSE(end.empty());
+      EXPECT_EQ(end[0], "0=SEQEND");
+      EXPECT_EQ(std::find(end.begin(), end.end(), "330=" + r) != end.end(), row.subclasses);
+    }
+    if (row.multi_line) {
+      EXPECT_EQ(seen[h + ".mtext"], "Checked by\\Pnobody yet");
+    } else {
+      EXPECT_EQ(seen[h + ".text"], "Größe 7");
+    }
+    EXPECT_EQ(seen["audit"], original["audit"]) << "ezdxf's audit finds new errors";
+  }
+}
+
+TEST(AcDbBlockReference, AppendAttributeRefusesBadInput) {
+  fs::path path = dxf_test::SamplesDir() / "missing_attribs_r12.dxf";
+  REQUIRE_FILE(path);
+  AcDbDatabase db(false, true);
+  ASSERT_EQ(db.dxfIn(W(path).c_str()), Acad::eOk);
+  Missing missing = FindMissingAttribute(db, true);
+  ASSERT_FALSE(missing.ref.isNull());
+  AcDbObjectId existing = FirstReferenceWithAttributes(db);
+  AcDbHandle seed = db.handseed();
+  AcDbBlockReference* ref = nullptr;
+  ASSERT_EQ(acdbOpenObject(ref, missing.ref, AcDb::kForRead), Acad::eOk);
+  auto* att = new AcDbAttribute();
+  AcDbObjectId id;
+  EXPECT_EQ(ref->appendAttribute(id, att), Acad::eNotOpenForWrite);
+  ASSERT_EQ(ref->upgradeOpen(), Acad::eOk);
+  EXPECT_EQ(ref->appendAttribute(id, nullptr), Acad::eNullObjectPointer);
+  EXPECT_EQ(ref->appendAttribute(id, att), Acad::eInvalidInput);  // no tag yet
+  ASSERT_EQ(att->setTag(L"NUMBER"), Acad::eOk);
+  ASSERT_EQ(att->setLayer(L"no such layer"), Acad::eOk);  // checked when appended
+  EXPECT_EQ(ref->appendAttribute(id, att), Acad::eKeyNotFound);
+  EXPECT_TRUE(id.isNull());
+  EXPECT_EQ(db.handseed(), seed);
+  EXPECT_FALSE(db.isModified());
+  // An existing attribute cannot be appended again.
+  AcDbBlockReference* other = nullptr;
+  ASSERT_EQ(acdbOpenObject(other, existing, AcDb::kForRead), Acad::eOk);
+  AcDbObjectIterator* it = other->attributeIterator();
+  AcDbAttribute* resident = nullptr;
+  ASSERT_EQ(other->openAttribute(resident, it->objectId(), AcDb::kForRead), Acad::eOk);
+  delete it;
+  EXPECT_EQ(ref->appendAttribute(id, resident), Acad::eAlreadyInDb);
+  resident->close();
+  other->close();
+  ref->close();
+  delete att;  // never appended: its maker deletes it
 }
