@@ -928,3 +928,94 @@ TEST(AcDbBlockReference, AppendAttributeRefusesBadInput) {
   ref->close();
   delete att;  // never appended: its maker deletes it
 }
+
+TEST(AcDbAttribute, MultiLineTextReadAndWrittenInFull) {
+  fs::path source = dxf_test::SamplesDir() / "multiline_r2018.dxf";
+  REQUIRE_FILE(source);
+  TempFolder tmp;
+  fs::path copy = tmp.path() / "notes.dxf";
+  fs::copy_file(source, copy);
+  AcDbDatabase db(false, true);
+  ASSERT_EQ(db.dxfIn(W(copy).c_str()), Acad::eOk);
+  AcDbObjectId ref_id = FirstReferenceWithAttributes(db);
+  ASSERT_FALSE(ref_id.isNull());
+  AcDbBlockReference* ref = nullptr;
+  ASSERT_EQ(acdbOpenObject(ref, ref_id, AcDb::kForRead), Acad::eOk);
+  AcDbObjectId block_id = ref->blockTableRecord();
+  AcDbObjectIterator* it = ref->attributeIterator();
+  AcDbObjectId remark = it->objectId();
+  it->step();
+  AcDbObjectId number = it->objectId();
+  delete it;
+  ref->close();
+
+  // The definition's and the attribute's full texts (make_samples.py wrote them; the
+  // attribute's is longer than one 250-character chunk).
+  std::wstring long_line;
+  for (int i = 0; i < 40; ++i) {
+    wchar_t word[8];
+    std::swprintf(word, 8, L"word%02d", i);
+    long_line += (i > 0 ? L" " : L"") + std::wstring(word);
+  }
+  AcDbBlockTableRecord* block = nullptr;
+  ASSERT_EQ(acdbOpenObject(block, block_id, AcDb::kForRead), Acad::eOk);
+  AcDbBlockTableRecordIterator* defs = nullptr;
+  block->newIterator(defs);
+  int multi_line_defs = 0;
+  for (; !defs->done(); defs->step()) {
+    AcDbEntity* e = nullptr;
+    defs->getEntity(e, AcDb::kForRead);
+    if (auto* def = AcDbAttributeDefinition::cast(e); def && def->isMTextAttributeDefinition()) {
+      ++multi_line_defs;
+      AcString text;
+      def->textString(text);
+      EXPECT_EQ(text.str(), L"Checked by\\Pnobody yet");
+    }
+    e->close();
+  }
+  delete defs;
+  block->close();
+  EXPECT_EQ(multi_line_defs, 1);
+
+  AcDbAttribute* att = nullptr;
+  ASSERT_EQ(acdbOpenObject(att, remark, AcDb::kForWrite), Acad::eOk);
+  ASSERT_TRUE(att->isMTextAttribute());
+  AcString text;
+  att->textString(text);
+  EXPECT_EQ(text.str(), L"First line\\P" + long_line + L"\\PLast line");
+  // R2018 repeats 71 (attribute type 2) and 72 in AcDbAttribute: not the text's own flags.
+  EXPECT_FALSE(att->isMirroredInX());
+  EXPECT_EQ(att->horizontalMode(), AcDb::kTextLeft);
+  // A new text of three chunks, with line breaks typed as such and characters beyond ASCII.
+  std::wstring longer = L"Größe Ø 50\n";
+  for (int i = 0; i < 60; ++i) longer += L"Prüfung " + std::to_wstring(i) + L" ";
+  longer += L"\r\nEnde — 完";
+  ASSERT_GT(longer.size(), 500u);
+  ASSERT_EQ(att->setTextString(longer.c_str()), Acad::eOk);
+  std::wstring expected = longer;
+  expected.replace(expected.find(L"\r\n"), 2, L"\\P");
+  expected.replace(expected.find(L"\n"), 1, L"\\P");
+  att->textString(text);
+  EXPECT_EQ(text.str(), expected);
+  att->close();
+  AcDbAttribute* single = nullptr;
+  ASSERT_EQ(acdbOpenObject(single, number, AcDb::kForWrite), Acad::eOk);
+  EXPECT_FALSE(single->isMTextAttribute());
+  EXPECT_EQ(single->setTextString(L"two\nlines"), Acad::eInvalidInput);
+  single->close();
+  ASSERT_EQ(db.saveAs(W(copy).c_str()), Acad::eOk) << fs::path(db.lastErrorText());
+
+  AcDbDatabase reread(false, true);
+  ASSERT_EQ(reread.dxfIn(W(copy).c_str()), Acad::eOk);
+  AcDbObjectId again;
+  ASSERT_EQ(reread.getAcDbObjectId(again, false, remark.handle()), Acad::eOk);
+  ASSERT_EQ(acdbOpenObject(att, again, AcDb::kForRead), Acad::eOk);
+  att->textString(text);
+  EXPECT_EQ(text.str(), expected);
+  att->close();
+  if (!dxf_test::HaveEzdxf()) GTEST_SKIP() << "no ezdxf to read the text back";
+  std::string h = HandleText(remark.handle());
+  auto seen = Probe(copy, {h});
+  EXPECT_EQ(seen[h + ".mtext"], Narrow(expected));
+  EXPECT_EQ(seen["audit"], "");
+}
