@@ -7,7 +7,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -403,42 +402,29 @@ DxfDocument::DxfDocument() : impl_(std::make_unique<Impl>()) {}
 DxfDocument::~DxfDocument() = default;
 
 LoadResult DxfDocument::Load(const std::filesystem::path& path) {
-  LoadResult result;
   const std::string name = path.string();
-  std::error_code ec;
-  if (std::filesystem::is_directory(path, ec)) {
-    result.error = Diagnostic{name, 0, 0, false, "a DXF file expected, found a folder"};
+  FileBytes bytes;
+  if (auto failed = ReadWholeFile(path, bytes)) {
+    LoadResult result;
+    result.error = Diagnostic{name, 0, 0, false, std::move(*failed)};
     return result;
   }
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    result.error =
-        Diagnostic{name, 0, 0, false, std::string("cannot open: ") + std::strerror(errno)};
-    return result;
-  }
-  in.seekg(0, std::ios::end);
-  const std::streamoff size = in.tellg();
-  in.seekg(0, std::ios::beg);
-  if (size < 0 || static_cast<std::uint64_t>(size) >= 0xFFFFFFF0u) {
-    result.error = Diagnostic{name, 0, 0, false, "a file smaller than 4 GiB expected"};
-    return result;
-  }
-  std::string bytes(static_cast<size_t>(size), '\0');
-  if (!in.read(bytes.data(), size)) {
-    result.error = Diagnostic{name, 0, 0, false, "cannot read the whole file"};
-    return result;
-  }
-  result = Parse(std::move(bytes), name);
+  LoadResult result = ParseBytes(std::move(bytes), name);
   if (result.document) result.document->impl_->path = path;
   return result;
 }
 
 LoadResult DxfDocument::Parse(std::string bytes, std::string name) {
+  return ParseBytes(FileBytes(std::move(bytes)), std::move(name));
+}
+
+LoadResult DxfDocument::ParseBytes(FileBytes bytes, std::string name) {
   LoadResult result;
   std::unique_ptr<DxfDocument> doc(new DxfDocument());
   Impl& d = *doc->impl_;
   d.name = std::move(name);
-  d.data = std::move(bytes);
+  d.bytes = std::move(bytes);
+  d.data = d.bytes.view();
   if (d.data.size() > 4 && d.data.compare(0, 4, "AC10") == 0) {
     result.error =
         Diagnostic{d.name, 0, 0, false, "a DXF file expected, found a DWG drawing: save it as DXF"};

@@ -63,6 +63,7 @@ struct Diagnostic {
 };
 
 class DxfDocument;
+class FileBytes;
 struct Tag;
 
 /// What Load and Parse return: the document, or the error that refused the file; and the
@@ -292,6 +293,7 @@ class DxfDocument {
 
  private:
   DxfDocument();
+  static LoadResult ParseBytes(FileBytes bytes, std::string name);
   void EnsureOverlay(RecordId id);
   bool MakeTag(const NewTag& value, const Tag* old, Tag& out);
   bool Commit(RecordId id, std::vector<Tag> tags);

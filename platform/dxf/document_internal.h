@@ -2,8 +2,12 @@
 // fault-injection hook of the atomic save used by tests.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
+#include <new>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -12,6 +16,67 @@
 #include "platform/dxf/document.h"
 
 namespace sheetwise::dxf {
+
+/// Memory for the big arrays of a drawing (its bytes, tags and records: 250 MB for a 100 MB
+/// file). Blocks from kLargeBlock up are anonymous mappings aligned to 2 MiB with transparent
+/// huge pages asked for: the first write to a 4 KiB page costs a fault, on virtual machines
+/// ~15 us, which made faulting in the arrays most of the load time; a huge page takes one fault
+/// for 512 pages. Smaller blocks come from operator new (so that ASan watches them). The memory
+/// is not initialised. Throws std::bad_alloc when the memory cannot be had.
+inline constexpr std::size_t kLargeBlock = std::size_t{2} << 20;
+void* AllocateBlock(std::size_t bytes);
+/// Releases a block of AllocateBlock; `bytes` as allocated.
+void FreeBlock(void* block, std::size_t bytes) noexcept;
+
+/// A std::allocator for the big vectors: blocks through AllocateBlock.
+template <typename T>
+struct BlockAllocator {
+  using value_type = T;
+  BlockAllocator() = default;
+  template <typename U>
+  BlockAllocator(const BlockAllocator<U>&) {}  // NOLINT: converting, as allocators are
+  T* allocate(std::size_t n) {
+    if (n > static_cast<std::size_t>(-1) / sizeof(T)) throw std::bad_array_new_length();
+    return static_cast<T*>(AllocateBlock(n * sizeof(T)));
+  }
+  void deallocate(T* p, std::size_t n) noexcept { FreeBlock(p, n * sizeof(T)); }
+  bool operator==(const BlockAllocator&) const { return true; }
+};
+template <typename T>
+using BlockVector = std::vector<T, BlockAllocator<T>>;
+
+/// The bytes of a loaded file, owned by the document: a block (Load) or the string given to
+/// Parse. Moves, never copies.
+class FileBytes {
+ public:
+  FileBytes() = default;
+  explicit FileBytes(std::string text) : text_(std::move(text)) {}
+  /// `size` bytes of uninitialised memory to read a file into.
+  explicit FileBytes(std::size_t size);
+  FileBytes(FileBytes&& other) noexcept;
+  FileBytes& operator=(FileBytes&& other) noexcept;
+  ~FileBytes();
+
+  char* data() { return block_ ? block_ : text_.data(); }
+  /// The first `size()` bytes; Shrink makes it smaller (a file that ended early).
+  std::string_view view() const {
+    return block_ ? std::string_view(block_, size_) : std::string_view(text_);
+  }
+  std::size_t size() const { return block_ ? size_ : text_.size(); }
+  void Shrink(std::size_t size);
+
+ private:
+  std::string text_;
+  char* block_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
+
+/// Reads all of `path` (a file, or a pipe or device up to its end) into `out`. Returns the
+/// reason when it cannot ("cannot open: No such file or directory", "a DXF file expected, found
+/// a folder", "a file smaller than 4 GiB expected"). A file cut short while read gives the bytes
+/// that were there. See file_bytes.cpp for why the file is not mapped.
+std::optional<std::string> ReadWholeFile(const std::filesystem::path& path, FileBytes& out);
 
 /// One tag: where its bytes are. A tag's bytes are [begin, begin + value_off + value_len +
 /// tail_len) of the file (or of the edit arena when kInArena): group-code line or bytes, value,
@@ -48,7 +113,8 @@ enum class CodeStyle : std::uint8_t { kRightAligned3, kPlain };
 struct DxfDocument::Impl {
   std::string name;              // for diagnostics
   std::filesystem::path path;    // empty after Parse
-  std::string data;              // the file's bytes
+  FileBytes bytes;               // owns the file's bytes
+  std::string_view data;         // bytes.view(): what every tag points into
   std::string arena;             // bytes of edited and added tags
   std::uint32_t prefix_len = 0;  // bytes before the first tag (binary sentinel, UTF-8 BOM)
   std::uint32_t tail_begin = 0;  // bytes after the EOF record, written back as they were
@@ -63,9 +129,9 @@ struct DxfDocument::Impl {
   int version_number = 1009;
   unsigned code_page = 1252;
 
-  std::vector<Tag> tags;
+  BlockVector<Tag> tags;
   std::vector<std::vector<Tag>> overlays;
-  std::vector<Record> records;
+  BlockVector<Record> records;
   RecordId first = kNoRecord;
   RecordId last = kNoRecord;
   std::vector<Section> sections;

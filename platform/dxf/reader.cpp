@@ -96,7 +96,7 @@ class Reader {
     std::uint64_t first_crlf_line = 0, first_lf_line = 0;
     std::uint64_t blank_line = 0;
     size_t blanks = 0;
-    d_.tags.reserve(n / 14);
+    Reserve(n / 8);
     // Splits one line at `pos`: content [pos, content_end), line end length.
     auto split = [&](size_t at, size_t& content_end, std::uint8_t& eol_len) {
       const void* nl = std::memchr(base + at, '\n', n - at);
@@ -131,7 +131,15 @@ class Reader {
       size_t q = p;
       while (q < code_end && IsBlank(base[q])) ++q;
       const std::string_view code_text(base + code_begin, code_end - code_begin);
-      const auto code = ParseInteger(std::string_view(base + digits_begin, p - digits_begin));
+      // The digits were scanned above (at most 7): their value directly, as this runs for
+      // every tag.
+      const bool negative = p > digits_begin && base[digits_begin] == '-';
+      std::optional<std::int64_t> code;
+      if (p > digits_begin + negative) {
+        std::int64_t v = 0;
+        for (size_t k = digits_begin + negative; k < p; ++k) v = v * 10 + (base[k] - '0');
+        code = negative ? -v : v;
+      }
       if (!code || q != code_end || *code < -32768 || *code > 32767) {
         if (code_eol == 0 && code_end == code_begin) break;  // blank bytes at the very end
         return Fail(line, code_begin, "group code expected, found " + Quote(code_text));
@@ -213,7 +221,7 @@ class Reader {
     if (pos + 2 > n) return Fail(0, pos, "group code 0 expected, found end of file");
     // R12 writes one-byte group codes (255 escapes a two-byte code), later releases two bytes.
     d_.binary_short_codes = base[pos] == 0 && base[pos + 1] == 'S';
-    d_.tags.reserve(n / 10);
+    Reserve(n / 6);
     while (pos < n) {
       const size_t begin = pos;
       int code;
@@ -287,6 +295,16 @@ class Reader {
     d_.tail_begin = static_cast<std::uint32_t>(pos);
     d_.eol.clear();
     return true;
+  }
+
+  // Room for the tags and records of a file of `tag_estimate` tags, made once: growing a
+  // vector of millions of tags copies it and touches twice the memory. Drawings hold 12-16
+  // bytes a tag in ASCII (8-12 binary) and over 100 a record, so the estimates are generous;
+  // what is reserved and never written costs address space only (the blocks are mappings).
+  // A denser file still reads, growing the vectors as needed.
+  void Reserve(std::size_t tag_estimate) {
+    d_.tags.reserve(tag_estimate + 16);
+    d_.records.reserve(tag_estimate / 8 + 16);
   }
 
   static std::string_view TrimmedType(std::string_view v) {
@@ -368,19 +386,21 @@ class Reader {
   bool Finish() {
     const std::uint32_t tag_count = static_cast<std::uint32_t>(d_.tags.size());
     if (!d_.records.empty()) d_.records.back().count = tag_count - d_.records.back().first;
-    const std::uint64_t end_position =
-        d_.format == Format::kBinary ? d_.data.size() : LinesIn(d_.data);
+    // Counting lines is a pass over the whole file: only for the messages that need it.
+    auto end_position_of = [this]() -> std::uint64_t {
+      return d_.format == Format::kBinary ? d_.data.size() : LinesIn(d_.data);
+    };
     if (expect_section_name_) {
-      return FailAt(static_cast<std::uint32_t>(end_position),
+      return FailAt(static_cast<std::uint32_t>(end_position_of()),
                     "section name (group 2) expected, found end of file");
     }
     if (in_section_) {
-      return FailAt(static_cast<std::uint32_t>(end_position),
+      return FailAt(static_cast<std::uint32_t>(end_position_of()),
                     "ENDSEC of section " + d_.sections.back().name + " (started at " +
                         PositionText(section_position_) + ") expected, found end of file");
     }
     if (d_.records.empty() || d_.sections.empty()) {
-      return FailAt(static_cast<std::uint32_t>(end_position),
+      return FailAt(static_cast<std::uint32_t>(end_position_of()),
                     "SECTION expected, found " +
                         std::string(d_.records.empty() ? "end of file" : "no section"));
     }
@@ -388,7 +408,7 @@ class Reader {
     d_.last = static_cast<RecordId>(d_.records.size() - 1);
     if (!done_) {
       d_.missing_eof = true;
-      Warn(d_.format == Format::kBinary ? 0 : end_position, d_.data.size(),
+      Warn(d_.format == Format::kBinary ? 0 : end_position_of(), d_.data.size(),
            "EOF expected at the end of the file, found end of file; EOF added");
     } else if (d_.tail_begin < d_.data.size()) {
       const std::string_view tail = std::string_view(d_.data).substr(d_.tail_begin);
