@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -164,6 +165,56 @@ TEST(DxfLoad, DenseFileOutgrowsTheEstimateAndReadsWhole) {
   }
   EXPECT_EQ(n, kRecords);
   EXPECT_EQ(doc.Serialize(), bytes);
+}
+
+// Numbers are checked as they are read, plain ones by a quick scan and the rest by the parser:
+// both must accept and refuse the same values.
+TEST(DxfLoad, NumbersAcceptedAndRefusedAlikeOnEveryPath) {
+  struct Row {
+    int code;
+    const char* value;
+    std::optional<double> expected;  // nullopt: refused
+  };
+  const Row rows[] = {
+      {10, "1.5", 1.5},
+      {10, "-0.25", -0.25},
+      {10, "0", 0.0},
+      {10, "123456789012345.5", 123456789012345.5},
+      {10, "1234567890123456789.5", 1234567890123456789.5},  // long: the parser's
+      {10, "1.0E+3", 1000.0},
+      {10, "+2.5", 2.5},
+      {10, " 3.5", 3.5},
+      {10, "1.5.2", std::nullopt},
+      {10, "1-2", std::nullopt},
+      {10, "--1", std::nullopt},
+      {10, "-", std::nullopt},
+      {10, "", std::nullopt},
+      {10, "1e999", std::nullopt},
+      {10, "0x10", std::nullopt},
+      {70, "42", 42.0},
+      {70, "-7", -7.0},
+      {70, "000012", 12.0},
+      {70, "1234567890123456789", 1234567890123456789.0},
+      {70, "1.5", std::nullopt},
+      {70, "12a", std::nullopt},
+      {70, "99999999999999999999", std::nullopt},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(std::to_string(row.code) + " '" + row.value + "'");
+    const std::string bytes = "  0\nSECTION\n  2\nENTITIES\n  0\nLINE\n " +
+                              std::to_string(row.code) + "\n" + row.value +
+                              "\n  0\nENDSEC\n  0\nEOF\n";
+    auto parsed = DxfDocument::Parse(bytes, "n.dxf");
+    ASSERT_EQ(parsed.document != nullptr, row.expected.has_value())
+        << (parsed.error ? parsed.error->ToString() : "accepted");
+    if (!row.expected) {
+      EXPECT_NE(parsed.error->message.find("value for group code"), std::string::npos);
+      continue;
+    }
+    const DxfDocument& doc = *parsed.document;
+    const Entity line = *doc.Records(*doc.FindSection("ENTITIES")).begin();
+    EXPECT_EQ(line.Real(1), row.expected);
+  }
 }
 
 }  // namespace
