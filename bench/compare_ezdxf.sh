@@ -35,13 +35,14 @@ for n in "${sizes[@]}"; do
   [ -f "$file" ] || { echo "$n: no drawing (gen_drawing.py failed)"; continue; }
   out=$DXF_BENCH_DIR/ezdxf-out-$n.dxf
   # ezdxf: readfile and saveas timed inside Python; the peak memory of the process.
-  read -r ez_load ez_save < <(/usr/bin/time -v -o "$DXF_BENCH_DIR/ez.time" /usr/bin/python3 -c '
+  ez_times=$(/usr/bin/time -v -o "$DXF_BENCH_DIR/ez.time" /usr/bin/python3 -c '
 import sys, time, ezdxf
 t = time.perf_counter()
 doc = ezdxf.readfile(sys.argv[1])
 t1 = time.perf_counter()
 doc.saveas(sys.argv[2])
 print(f"{t1 - t:.3f} {time.perf_counter() - t1:.3f}")' "$file" "$out")
+  read -r ez_load ez_save <<<"$ez_times"
   ez_kb=$(peak_kb "$DXF_BENCH_DIR/ez.time")
   rm -f "$out"
   # Ours: load; save unchanged (the benchmark stops with an error unless the saved file is

@@ -404,7 +404,13 @@ DxfDocument::~DxfDocument() = default;
 LoadResult DxfDocument::Load(const std::filesystem::path& path) {
   const std::string name = path.string();
   FileBytes bytes;
-  if (auto failed = ReadWholeFile(path, bytes)) {
+  std::optional<std::string> failed;
+  try {
+    failed = ReadWholeFile(path, bytes);
+  } catch (const std::bad_alloc&) {
+    failed = "not enough memory to read the file";
+  }
+  if (failed) {
     LoadResult result;
     result.error = Diagnostic{name, 0, 0, false, std::move(*failed)};
     return result;
@@ -431,7 +437,14 @@ LoadResult DxfDocument::ParseBytes(FileBytes bytes, std::string name) {
     return result;
   }
   Handle highest = 0;
-  if (!ReadDxf(d, result, highest)) return result;
+  try {
+    if (!ReadDxf(d, result, highest)) return result;
+  } catch (const std::bad_alloc&) {
+    result.error = Diagnostic{
+        d.name, 0, 0, false,
+        "not enough memory to index a file of " + std::to_string(d.data.size()) + " bytes"};
+    return result;
+  }
 
   // Repairs, each reported: they change the file's bytes on the next save.
   if (d.missing_eof) {

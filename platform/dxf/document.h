@@ -190,7 +190,10 @@ class RecordRange {
 class DxfDocument {
  public:
   /// Reads `path` (ASCII or binary DXF). Files of 4 GiB and more are refused. A malformed file
-  /// gives `error` (file, line or offset, expected and found) and no document.
+  /// gives `error` (file, line or offset, expected and found) and no document; so does a file
+  /// too big for the memory there is. The whole file is read into memory the document owns:
+  /// what other programs later do to the file does not change the document. Pipes and devices
+  /// are read to their end.
   static LoadResult Load(const std::filesystem::path& path);
   /// Parses `bytes` as a DXF file; `name` is the file named in diagnostics. Save() needs a
   /// path: use SaveAs.

@@ -321,9 +321,13 @@ class Reader {
   // bytes a tag in ASCII (8-12 binary) and over 100 a record, so the estimates are generous;
   // what is reserved and never written costs address space only (the blocks are mappings).
   // A denser file still reads, growing the vectors as needed.
+  // Where the estimate is more than the memory there is, the vectors grow as the file needs.
   void Reserve(std::size_t tag_estimate) {
-    d_.tags.reserve(tag_estimate + 16);
-    d_.records.reserve(tag_estimate / 8 + 16);
+    try {
+      d_.tags.reserve(tag_estimate + 16);
+      d_.records.reserve(tag_estimate / 8 + 16);
+    } catch (const std::bad_alloc&) {
+    }
   }
 
   static std::string_view TrimmedType(std::string_view v) {
