@@ -662,46 +662,37 @@ const ACHAR* AcDbDatabase::acadVersion() const {
 
 namespace {
 
-Acad::ErrorStatus SetHeaderInt(AcDbDatabaseImpl& d, const char* name, int value, int low,
-                               int high) {
+// Writes header variable `name` (group 70) and keeps the database's copy `field` in step.
+template <class T>
+Acad::ErrorStatus SetHeaderInt(AcDbDatabaseImpl& d, T AcDbDatabaseImpl::*field, const char* name,
+                               int value, int low, int high) {
   if (value < low || value > high) return Acad::eInvalidInput;
   if (d.HasDocument() && !d.doc().SetHeader(name, dxf::NewTag::Integer(70, value)))
     return Acad::eInvalidInput;
   d.header_modified = true;
+  d.*field = static_cast<T>(value);
   return Acad::eOk;
 }
 
 }  // namespace
 
 Acad::ErrorStatus AcDbDatabase::setLunits(Adesk::Int16 value) {
-  Acad::ErrorStatus es = SetHeaderInt(*impl_, "$LUNITS", value, 1, 5);
-  if (es == Acad::eOk) impl_->lunits = value;
-  return es;
+  return SetHeaderInt(*impl_, &AcDbDatabaseImpl::lunits, "$LUNITS", value, 1, 5);
 }
 Acad::ErrorStatus AcDbDatabase::setLuprec(Adesk::Int16 value) {
-  Acad::ErrorStatus es = SetHeaderInt(*impl_, "$LUPREC", value, 0, 8);
-  if (es == Acad::eOk) impl_->luprec = value;
-  return es;
+  return SetHeaderInt(*impl_, &AcDbDatabaseImpl::luprec, "$LUPREC", value, 0, 8);
 }
 Acad::ErrorStatus AcDbDatabase::setAunits(Adesk::Int16 value) {
-  Acad::ErrorStatus es = SetHeaderInt(*impl_, "$AUNITS", value, 0, 4);
-  if (es == Acad::eOk) impl_->aunits = value;
-  return es;
+  return SetHeaderInt(*impl_, &AcDbDatabaseImpl::aunits, "$AUNITS", value, 0, 4);
 }
 Acad::ErrorStatus AcDbDatabase::setAuprec(Adesk::Int16 value) {
-  Acad::ErrorStatus es = SetHeaderInt(*impl_, "$AUPREC", value, 0, 8);
-  if (es == Acad::eOk) impl_->auprec = value;
-  return es;
+  return SetHeaderInt(*impl_, &AcDbDatabaseImpl::auprec, "$AUPREC", value, 0, 8);
 }
 Acad::ErrorStatus AcDbDatabase::setDimzin(Adesk::UInt8 value) {
-  Acad::ErrorStatus es = SetHeaderInt(*impl_, "$DIMZIN", value, 0, 15);
-  if (es == Acad::eOk) impl_->dimzin = value;
-  return es;
+  return SetHeaderInt(*impl_, &AcDbDatabaseImpl::dimzin, "$DIMZIN", value, 0, 15);
 }
 Acad::ErrorStatus AcDbDatabase::setUnitmode(Adesk::Int16 value) {
-  Acad::ErrorStatus es = SetHeaderInt(*impl_, "$UNITMODE", value, 0, 1);
-  if (es == Acad::eOk) impl_->unitmode = value;
-  return es;
+  return SetHeaderInt(*impl_, &AcDbDatabaseImpl::unitmode, "$UNITMODE", value, 0, 1);
 }
 
 AcDbObjectId AcDbDatabase::clayer() const {
