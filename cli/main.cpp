@@ -9,7 +9,8 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: sheetwise selftest      check the parts Sheetwise relies on, one line per check\n"
+    "usage: sheetwise selftest [DRAWING.dxf]   check the parts Sheetwise relies on, one line\n"
+    "                                          per check, and load and save DRAWING\n"
     "       sheetwise --version\n";
 
 }  // namespace
@@ -28,7 +29,8 @@ int main(int argc, char** argv) {
     std::puts("sheetwise " SHEETWISE_VERSION);
     return 0;
   }
-  if (command == "selftest" && argc == 2) return RunSelfTest(stdout) ? 0 : 1;
+  if (command == "selftest" && argc <= 3)
+    return RunSelfTest(stdout, argc == 3 ? argv[2] : nullptr) ? 0 : 1;
   std::fprintf(stderr, "sheetwise: unknown command or arguments: %s\n%s", argv[1], kUsage);
   return 2;
 }

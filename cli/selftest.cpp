@@ -1,6 +1,10 @@
 #include "cli/selftest.h"
 
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 
 #include "platform/com/apartment.h"
@@ -9,6 +13,9 @@
 #include "platform/com/dispimpl.h"
 #include "platform/com/marshal.h"
 #include "platform/com/variant.h"
+#include "platform/host/dbents.h"
+#include "platform/host/dbmain.h"
+#include "platform/host/dbsymtb.h"
 #include "platform/win/codepage.h"
 #include "platform/win/module.h"
 #include "platform/win/msgqueue.h"
@@ -238,9 +245,68 @@ std::string CheckHelpModule(std::string* why) {
   return "hhctrl.ocx loads and exports HtmlHelpA";
 }
 
+std::string ReadBytes(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// Loads the drawing, counts its block references and their attributes in every block, saves it
+// to a temporary folder and checks that the copy is byte-identical.
+std::string CheckDrawing(const std::filesystem::path& drawing, std::string* why) {
+  AcDbDatabase db(false, true);
+  if (db.dxfIn(drawing.wstring().c_str()) != Acad::eOk) {
+    *why = WideToUtf8(db.lastErrorText());
+    return {};
+  }
+  int references = 0, attributes = 0;
+  AcDbBlockTable* table = nullptr;
+  if (db.getSymbolTable(table, AcDb::kForRead) == Acad::eOk) {
+    AcDbBlockTableIterator* blocks = nullptr;
+    table->newIterator(blocks);
+    for (; !blocks->done(); blocks->step()) {
+      AcDbBlockTableRecord* block = nullptr;
+      if (blocks->getRecord(block, AcDb::kForRead) != Acad::eOk) continue;
+      AcDbBlockTableRecordIterator* entities = nullptr;
+      block->newIterator(entities);
+      for (; !entities->done(); entities->step()) {
+        AcDbEntity* entity = nullptr;
+        if (entities->getEntity(entity, AcDb::kForRead) != Acad::eOk) continue;
+        if (auto* reference = AcDbBlockReference::cast(entity)) {
+          ++references;
+          AcDbObjectIterator* atts = reference->attributeIterator();
+          for (; !atts->done(); atts->step()) ++attributes;
+          delete atts;
+        }
+        entity->close();
+      }
+      delete entities;
+      block->close();
+    }
+    delete blocks;
+    table->close();
+  }
+  std::string folder = (std::filesystem::temp_directory_path() / "sheetwise-XXXXXX").string();
+  if (!mkdtemp(folder.data())) {
+    *why = "cannot make a temporary folder";
+    return {};
+  }
+  const std::filesystem::path copy = std::filesystem::path(folder) / drawing.filename();
+  const bool saved = db.saveAs(copy.wstring().c_str()) == Acad::eOk;
+  const bool same = saved && ReadBytes(copy) == ReadBytes(drawing);
+  std::error_code ignored;
+  std::filesystem::remove_all(folder, ignored);
+  if (!saved) {
+    *why = "cannot save a copy: " + WideToUtf8(db.lastErrorText());
+  } else if (!same) {
+    *why = "the saved copy differs from " + drawing.string();
+  }
+  return drawing.filename().string() + ": " + std::to_string(references) + " block references, " +
+         std::to_string(attributes) + " attributes, saved back byte-identical";
+}
+
 }  // namespace
 
-bool RunSelfTest(std::FILE* out) {
+bool RunSelfTest(std::FILE* out, const char* drawing) {
   Report report(out);
   HRESULT hr = CoInitialize(nullptr);
   report.Check("settings store", CheckSettingsStore);
@@ -248,6 +314,9 @@ bool RunSelfTest(std::FILE* out) {
   report.Check("error texts", CheckErrorTexts);
   report.Check("apartments", CheckApartments);
   report.Check("help module", CheckHelpModule);
+  if (drawing) {
+    report.Check("drawing", [&](std::string* why) { return CheckDrawing(drawing, why); });
+  }
   if (SUCCEEDED(hr)) CoUninitialize();
   std::fprintf(out, report.all_ok() ? "all checks passed\n" : "some checks failed\n");
   return report.all_ok();

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
-/// Runs every check, printing "ok   NAME: detail" or "FAIL NAME: why" to `out`. Returns true
-/// when all passed. Main thread only; starts and ends its own threads.
-bool RunSelfTest(std::FILE* out);
+/// Runs every check, printing "ok   NAME: detail" or "FAIL NAME: why" to `out`; with `drawing`
+/// (a DXF path, or null) also loads that drawing, counts its block references and attributes and
+/// saves a byte-identical copy to a temporary folder. Returns true when all passed. Main thread
+/// only; starts and ends its own threads.
+bool RunSelfTest(std::FILE* out, const char* drawing);

@@ -6,4 +6,4 @@ cd "$(dirname "$0")/.."
 bash scripts/deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DSHEETWISE_TESTS=OFF
 cmake --build build
-build/bin/sheetwise selftest
+build/bin/sheetwise selftest samples/attributes_r2010.dxf
