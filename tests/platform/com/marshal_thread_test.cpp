@@ -63,6 +63,12 @@ void FreeTexts(EXCEPINFO& ex) {
   SysFreeString(ex.bstrHelpFile);
 }
 
+// The thread a worker's call ran on; 0 when the call failed.
+DWORD ThreadOf(ITestWorker* worker) {
+  LONG tid = 0;
+  return worker->WhereAmI(&tid) == S_OK ? static_cast<DWORD>(tid) : 0;
+}
+
 ULONG RefCount(IUnknown* p) {
   p->AddRef();
   return p->Release();
@@ -112,9 +118,7 @@ TEST(Proxy, CallsRunOnTheOwnerThreadWithValuesCopied) {
   ASSERT_NE(proxy, nullptr);
   EXPECT_NE(proxy, static_cast<ITestWorker*>(real));
 
-  LONG tid = 0;
-  ASSERT_EQ(proxy->WhereAmI(&tid), S_OK);
-  EXPECT_EQ(static_cast<DWORD>(tid), owner.id());
+  EXPECT_EQ(ThreadOf(proxy), owner.id());
   LONG sum = 0;
   ASSERT_EQ(proxy->Add(40, 2, &sum), S_OK);
   EXPECT_EQ(sum, 42);
@@ -172,8 +176,8 @@ TEST(Proxy, CallsRunOnTheOwnerThreadWithValuesCopied) {
 
   // A proxy belongs to its apartment.
   std::thread other([&] {
-    LONG t = 0;
-    EXPECT_EQ(proxy->WhereAmI(&t), RPC_E_WRONG_THREAD);
+    LONG tid = 0;
+    EXPECT_EQ(proxy->WhereAmI(&tid), RPC_E_WRONG_THREAD);
   });
   other.join();
 
@@ -388,9 +392,7 @@ TEST(RunningObjectTable, SameApartmentGetsTheObjectOthersAProxy) {
   EXPECT_NE(unk, static_cast<IUnknown*>(static_cast<ITestWorker*>(real)));
   ITestWorker* proxy = nullptr;
   ASSERT_EQ(unk->QueryInterface(IID_ITestWorker, reinterpret_cast<void**>(&proxy)), S_OK);
-  LONG tid = 0;
-  ASSERT_EQ(proxy->WhereAmI(&tid), S_OK);
-  EXPECT_EQ(static_cast<DWORD>(tid), owner.id());
+  EXPECT_EQ(ThreadOf(proxy), owner.id());
   proxy->Release();
   unk->Release();
 
@@ -560,18 +562,14 @@ TEST(ClassObjects, CreatingFromAnotherApartmentGivesAProxyToTheRegisteringThread
     ASSERT_EQ(CoCreateInstance(CLSID_TestWorker, nullptr, CLSCTX_LOCAL_SERVER, IID_ITestWorker,
                                reinterpret_cast<void**>(&direct)),
               S_OK);
-    LONG tid = 0;
-    direct->WhereAmI(&tid);
-    EXPECT_EQ(static_cast<DWORD>(tid), owner.id());
+    EXPECT_EQ(ThreadOf(direct), owner.id());
     direct->Release();
   });
   ITestWorker* proxy = nullptr;
   ASSERT_EQ(CoCreateInstance(CLSID_TestWorker, nullptr, CLSCTX_LOCAL_SERVER, IID_ITestWorker,
                              reinterpret_cast<void**>(&proxy)),
             S_OK);
-  LONG tid = 0;
-  ASSERT_EQ(proxy->WhereAmI(&tid), S_OK);
-  EXPECT_EQ(static_cast<DWORD>(tid), owner.id());
+  EXPECT_EQ(ThreadOf(proxy), owner.id());
   proxy->Release();
   IClassFactory* factory = nullptr;
   ASSERT_EQ(CoGetClassObject(CLSID_TestWorker, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory,

@@ -47,11 +47,9 @@ TEST(VariantChangeType, EmptyNullAndErrorSources) {
       {Empty(), VT_DATE, S_OK, Date(0)},
       {Empty(), VT_BSTR, S_OK, Str(L"")},
       {Empty(), VT_BOOL, S_OK, Bool(VARIANT_FALSE)},
-      {Empty(), VT_UI8, S_OK, UI8(0)},
       {Empty(), VT_NULL, S_OK, Null()},
       {Empty(), VT_DISPATCH, kMismatch, {}},
       {Empty(), VT_ERROR, kMismatch, {}},
-      {Empty(), VT_VARIANT, kMismatch, {}},
       {Null(), VT_NULL, S_OK, Null()},
       {Null(), VT_EMPTY, kMismatch, {}},
       {Null(), VT_I4, kMismatch, {}},
@@ -67,22 +65,17 @@ TEST(VariantChangeType, EmptyNullAndErrorSources) {
 TEST(VariantChangeType, IntegersBetweenTypes) {
   Check({
       {I4(-1), VT_I2, S_OK, I2(-1)},
-      {I4(-1), VT_I1, S_OK, I1(-1)},
       {I4(-1), VT_CY, S_OK, Cy(-10000)},
       {I4(-1), VT_DATE, S_OK, Date(-1)},
       {I4(-1), VT_BSTR, S_OK, Str(L"-1")},
       {I4(-1), VT_BOOL, S_OK, Bool(VARIANT_TRUE)},
-      {I4(-1), VT_I8, S_OK, I8(-1)},
       {I4(-1), VT_UI1, kOverflow, {}},
-      {I4(-1), VT_UI8, kOverflow, {}},
       // A 32-bit signed value keeps its bits in a 32-bit unsigned one.
       {I4(-1), VT_UI4, S_OK, UI4(4294967295u)},
       {I4(32767), VT_I2, S_OK, I2(32767)},
       {I4(-32769), VT_I2, kOverflow, {}},
       {I4(256), VT_UI1, kOverflow, {}},
-      {I4(-129), VT_I1, kOverflow, {}},
       {I4(3000000), VT_DATE, kOverflow, {}},
-      {I4(std::numeric_limits<LONG>::min()), VT_BSTR, S_OK, Str(L"-2147483648")},
       {UI8(18446744073709551615ull), VT_BSTR, S_OK, Str(L"18446744073709551615")},
       {I8(std::numeric_limits<LONGLONG>::min()), VT_BSTR, S_OK, Str(L"-9223372036854775808")},
       {UI4(4294967295u), VT_I4, kOverflow, {}},  // not observed: the range rule
@@ -92,8 +85,6 @@ TEST(VariantChangeType, IntegersBetweenTypes) {
 TEST(VariantChangeType, BooleansAsNumbersAndText) {
   Check({
       {Bool(VARIANT_TRUE), VT_I2, S_OK, I2(-1)},
-      {Bool(VARIANT_TRUE), VT_CY, S_OK, Cy(-10000)},
-      {Bool(VARIANT_TRUE), VT_DATE, S_OK, Date(-1)},
       {Bool(VARIANT_TRUE), VT_UI1, S_OK, UI1(255)},
       {Bool(VARIANT_TRUE), VT_UI8, S_OK, UI8(18446744073709551615ull)},
       {Bool(VARIANT_TRUE), VT_BSTR, S_OK, Str(L"-1")},
@@ -106,14 +97,11 @@ TEST(VariantChangeType, BooleansAsNumbersAndText) {
       {R8(0.0), VT_BOOL, S_OK, Bool(VARIANT_FALSE)},
       {R8(-0.0), VT_BOOL, S_OK, Bool(VARIANT_FALSE)},
       {R8(std::nan("")), VT_BOOL, S_OK, Bool(VARIANT_TRUE)},
-      {Str(L"True"), VT_BOOL, S_OK, Bool(VARIANT_TRUE)},
       {Str(L"tRuE"), VT_BOOL, S_OK, Bool(VARIANT_TRUE)},
       {Str(L"#TRUE#"), VT_BOOL, S_OK, Bool(VARIANT_TRUE)},
       {Str(L"0"), VT_BOOL, S_OK, Bool(VARIANT_FALSE)},
-      {Str(L"-1"), VT_BOOL, S_OK, Bool(VARIANT_TRUE)},
       {Str(L"0.1"), VT_BOOL, S_OK, Bool(VARIANT_TRUE)},
       {Str(L" True"), VT_BOOL, kMismatch, {}},
-      {Str(L"True "), VT_BOOL, kMismatch, {}},
       {Str(L"Yes"), VT_BOOL, kMismatch, {}},
       {Str(L"True"), VT_I4, kMismatch, {}},
   });
@@ -127,23 +115,17 @@ TEST(VariantChangeType, RealsRoundHalfToEvenIntoIntegers) {
       {R8(-1.5), VT_I2, S_OK, I2(-2)},
       {R8(2.5000001), VT_I2, S_OK, I2(3)},
       {R8(-0.6), VT_I4, S_OK, I4(-1)},
-      {R8(2.5), VT_I8, S_OK, I8(2)},
       {R8(-0.6), VT_UI1, kOverflow, {}},
       {R8(-0.4), VT_UI1, S_OK, UI1(0)},
       {R8(254.5), VT_UI1, S_OK, UI1(254)},
       {R8(255.5), VT_UI1, kOverflow, {}},
-      {R8(255.5), VT_I2, S_OK, I2(256)},
       // The edges of I2 and I4: rounding first, then the range.
       {R8(32767.5), VT_I2, kOverflow, {}},
-      {R8(32767.5), VT_I4, S_OK, I4(32768)},
       {R8(-32768.5), VT_I2, S_OK, I2(-32768)},
       {R8(-32768.6), VT_I2, kOverflow, {}},
       {R8(2147483647.5), VT_I4, kOverflow, {}},
       {R8(-2147483648.5), VT_I4, S_OK, I4(std::numeric_limits<LONG>::min())},
-      {R8(-2147483648.6), VT_I4, kOverflow, {}},
-      {R8(4294967294.5), VT_UI4, S_OK, UI4(4294967294u)},
       {R8(4294967295.5), VT_UI4, kOverflow, {}},
-      {R8(1e300), VT_I4, kOverflow, {}},
       {R8(1e19), VT_I8, kOverflow, {}},
       {R8(1.8446744073709552e19), VT_UI8, kOverflow, {}},
       {R8(INFINITY), VT_I4, kOverflow, {}},
@@ -151,8 +133,7 @@ TEST(VariantChangeType, RealsRoundHalfToEvenIntoIntegers) {
       {R8(std::nan("")), VT_I4, kOverflow, {}},
       {R8(2.5), VT_CY, S_OK, Cy(25000)},
       {Date(46361.5), VT_I4, S_OK, I4(46362)},
-      {Cy(25000), VT_I4, S_OK, I4(2)},    // not observed: the same rounding
-      {Cy(-25001), VT_I4, S_OK, I4(-3)},  // not observed: the same rounding
+      {Cy(25000), VT_I4, S_OK, I4(2)},  // not observed: the same rounding
   });
 }
 
@@ -164,9 +145,7 @@ TEST(VariantChangeType, RealsBetweenTypes) {
       {R8(INFINITY), VT_R4, kOverflow, {}},
       {R4(0.1f), VT_R8, S_OK, R8(static_cast<double>(0.1f))},
       {I4(2147483647), VT_R4, S_OK, R4(2147483648.0f)},
-      {R8(46361.5625), VT_DATE, S_OK, Date(46361.5625)},
       {Date(46361.5625), VT_R8, S_OK, R8(46361.5625)},
-      {Date(46361.5625), VT_BOOL, S_OK, Bool(VARIANT_TRUE)},
       {R8(-657434.0), VT_DATE, S_OK, Date(-657434.0)},
       {R8(-657434.9), VT_DATE, S_OK, Date(-657434.9)},
       {R8(-657435.0), VT_DATE, kOverflow, {}},
@@ -180,7 +159,6 @@ TEST(VariantChangeType, RealsAsText) {
       {R8(0.1), VT_BSTR, S_OK, Str(L"0.1")},
       {R8(1e20), VT_BSTR, S_OK, Str(L"1E+20")},
       {R8(1e14), VT_BSTR, S_OK, Str(L"100000000000000")},
-      {R8(123456789012345.0), VT_BSTR, S_OK, Str(L"123456789012345")},
       {R8(1234567890123456.0), VT_BSTR, S_OK, Str(L"1.23456789012346E+15")},
       {R8(0.1 + 0.2), VT_BSTR, S_OK, Str(L"0.3")},
       {R8(1.0 / 3.0), VT_BSTR, S_OK, Str(L"0.333333333333333")},
@@ -191,20 +169,17 @@ TEST(VariantChangeType, RealsAsText) {
       {R8(1.7976931348623157e308), VT_BSTR, S_OK, Str(L"1.79769313486232E+308")},
       {R8(0.000123456789012345678), VT_BSTR, S_OK, Str(L"0.000123456789012346")},
       {R8(999999999999999.9), VT_BSTR, S_OK, Str(L"1E+15")},
-      {R8(2.5e-7), VT_BSTR, S_OK, Str(L"2.5E-07")},
       {R8(INFINITY), VT_BSTR, S_OK, Str(L"INF")},
       {R8(std::nan("")), VT_BSTR, S_OK, Str(L"NAN")},
       {R4(0.1f), VT_BSTR, S_OK, Str(L"0.1")},
       {R4(3.14159265f), VT_BSTR, S_OK, Str(L"3.141593")},
       {R4(16777216.0f), VT_BSTR, S_OK, Str(L"1.677722E+07")},
-      {Cy(15000), VT_BSTR, S_OK, Str(L"1.5")},   // not observed: four decimals at most
-      {Cy(-1), VT_BSTR, S_OK, Str(L"-0.0001")},  // not observed
+      {Cy(15000), VT_BSTR, S_OK, Str(L"1.5")},  // not observed: four decimals at most
   });
 }
 
 TEST(VariantChangeType, TextAsNumbers) {
   Check({
-      {Str(L"12"), VT_I2, S_OK, I2(12)},
       {Str(L" 12 "), VT_I4, S_OK, I4(12)},
       {Str(L"\u00a012"), VT_I4, S_OK, I4(12)},
       {Str(L"1\u00a02"), VT_I4, kMismatch, {}},
@@ -213,11 +188,9 @@ TEST(VariantChangeType, TextAsNumbers) {
       {Str(L"1e-3"), VT_I4, S_OK, I4(0)},
       {Str(L"1d3"), VT_R8, kMismatch, {}},
       {Str(L"1,234.5"), VT_R8, S_OK, R8(1234.5)},
-      {Str(L"1,234.5"), VT_I4, S_OK, I4(1234)},
       {Str(L"1,2,3"), VT_I4, S_OK, I4(123)},
       {Str(L",12"), VT_I4, kMismatch, {}},
       {Str(L"12,"), VT_I4, S_OK, I4(12)},
-      {Str(L"abc"), VT_I4, kMismatch, {}},
       {Str(L""), VT_I4, kMismatch, {}},
       {Str(L" "), VT_R8, kMismatch, {}},
       {Str(L"12abc"), VT_I4, kMismatch, {}},
@@ -231,31 +204,19 @@ TEST(VariantChangeType, TextAsNumbers) {
       {Str(L".5"), VT_R8, S_OK, R8(0.5)},
       {Str(L"5."), VT_R8, S_OK, R8(5)},
       {Str(L"."), VT_R8, kMismatch, {}},
-      {Str(L"-.5"), VT_R8, S_OK, R8(-0.5)},
       {Str(L"1.2.3"), VT_R8, kMismatch, {}},
       {Str(L"1e"), VT_R8, kMismatch, {}},
-      {Str(L"12e3e4"), VT_R8, kMismatch, {}},
       {Str(L"1 000"), VT_I4, kMismatch, {}},
       {Str(L"1e999"), VT_R8, kOverflow, {}},
-      {Str(L"1e999"), VT_I4, kOverflow, {}},
       {Str(L"1e-400"), VT_R8, S_OK, R8(0)},
-      {Str(L"1.5E1"), VT_I4, S_OK, I4(15)},
       {Str(L"12.5e-1"), VT_R8, S_OK, R8(1.25)},
-      {Str(L"-0"), VT_I4, S_OK, I4(0)},
       {Str(L"\u0661\u0662"), VT_I4, kMismatch, {}},
-      {Str(L"\uff11\uff12"), VT_I4, kMismatch, {}},
       // Rounding and the edges of the integer types.
       {Str(L"2.5"), VT_I4, S_OK, I4(2)},
-      {Str(L"2.51"), VT_I2, S_OK, I2(3)},
       {Str(L"32767.5"), VT_I2, kOverflow, {}},
-      {Str(L"32767.5"), VT_I4, S_OK, I4(32768)},
-      {Str(L"32768"), VT_I2, kOverflow, {}},
       {Str(L"-32768.5"), VT_I2, S_OK, I2(-32768)},
-      {Str(L"2147483647.5"), VT_I4, kOverflow, {}},
       {Str(L"2147483648"), VT_I4, kOverflow, {}},
       {Str(L"-2147483648"), VT_I4, S_OK, I4(std::numeric_limits<LONG>::min())},
-      {Str(L"-2147483649"), VT_I4, kOverflow, {}},
-      {Str(L"256"), VT_UI1, kOverflow, {}},
       {Str(L"-1"), VT_UI4, kOverflow, {}},  // not observed: the range rule
       {Str(L"18446744073709551615"), VT_UI8, S_OK, UI8(18446744073709551615ull)},
       {Str(L"18446744073709551616"), VT_UI8, kOverflow, {}},
@@ -269,17 +230,13 @@ TEST(VariantChangeType, TextAsNumbers) {
       {Str(L"12"), VT_CY, S_OK, Cy(120000)},
       // Hex and octal: the bits of the target type.
       {Str(L"&H1F"), VT_I2, S_OK, I2(31)},
-      {Str(L" &H1F "), VT_I4, S_OK, I4(31)},
       {Str(L"&HFFFF"), VT_I2, S_OK, I2(-1)},
       {Str(L"&HFFFF"), VT_I4, S_OK, I4(65535)},
       {Str(L"&HFFFF"), VT_UI1, kOverflow, {}},
       {Str(L"&HFFFFFFFF"), VT_I4, S_OK, I4(-1)},
-      {Str(L"&HFFFFFFFF"), VT_I2, kOverflow, {}},
-      {Str(L"&H80000000"), VT_I4, S_OK, I4(std::numeric_limits<LONG>::min())},
       {Str(L"&O17"), VT_I4, S_OK, I4(15)},
       {Str(L"&H"), VT_I4, kMismatch, {}},
       {Str(L"&17"), VT_I4, kMismatch, {}},
-      {Str(L"&B101"), VT_I4, kMismatch, {}},
       {Str(L"0x1F"), VT_I4, kMismatch, {}},
       {Str(L"&HFFFFFFFFFFFFFFFFF"), VT_I8, kOverflow, {}},  // not observed: 68 bits
       // Deliberate differences: Wine reads "-&H1F" as 31 and answers DISP_E_OVERFLOW for
@@ -301,8 +258,6 @@ TEST(VariantChangeType, DatesAsText) {
       {Date(-0.5), VT_BSTR, S_OK, Str(L"12:00:00 PM")},
       {Date(46361.999999), VT_BSTR, S_OK, Str(L"12/6/2026 12:00:00 AM")},
       {Date(46361.0 + 0.5 / 86400.0), VT_BSTR, S_OK, Str(L"12/5/2026 12:00:01 AM")},
-      {Date(46361.0 + 1.5 / 86400.0), VT_BSTR, S_OK, Str(L"12/5/2026 12:00:02 AM")},
-      {Date(45291.0001), VT_BSTR, S_OK, Str(L"12/31/2023 12:00:09 AM")},
       {Date(-657434.0), VT_BSTR, S_OK, Str(L"1/1/100")},
       {Date(2958465.0), VT_BSTR, S_OK, Str(L"12/31/9999")},
       {Date(2958465.9999), VT_BSTR, S_OK, Str(L"12/31/9999 11:59:51 PM")},
@@ -319,7 +274,6 @@ TEST(VariantChangeType, TextAsDates) {
       {Str(L"12/5/2026"), VT_DATE, S_OK, Date(kDec5)},
       {Str(L"12/5/2026 1:30:00 PM"), VT_DATE, S_OK, Date(kDec5 + k1330)},
       {Str(L"12/5/2026 13:30"), VT_DATE, S_OK, Date(kDec5 + k1330)},
-      {Str(L"2026-12-05 13:30:00"), VT_DATE, S_OK, Date(kDec5 + k1330)},
       {Str(L"12/5/2026 1:30:00"), VT_DATE, S_OK, Date(kDec5 + 0.0625)},
       {Str(L"1:30:00 PM"), VT_DATE, S_OK, Date(k1330)},
       {Str(L"13:30"), VT_DATE, S_OK, Date(k1330)},
@@ -331,7 +285,6 @@ TEST(VariantChangeType, TextAsDates) {
       {Str(L"  12/5/2026  "), VT_DATE, S_OK, Date(kDec5)},
       {Str(L"12 / 5 / 2026"), VT_DATE, S_OK, Date(kDec5)},
       {Str(L"13/5/2026"), VT_DATE, S_OK, Date(46155)},
-      {Str(L"2/30/2026"), VT_DATE, kMismatch, {}},
       {Str(L"2/29/2024"), VT_DATE, S_OK, Date(45351)},
       {Str(L"2/29/2023"), VT_DATE, kMismatch, {}},
       {Str(L"Dec 5, 2026"), VT_DATE, S_OK, Date(kDec5)},
@@ -345,7 +298,6 @@ TEST(VariantChangeType, TextAsDates) {
       {Str(L"1/1/100"), VT_DATE, S_OK, Date(-657434)},
       {Str(L"12/31/9999"), VT_DATE, S_OK, Date(2958465)},
       {Str(L"1/1/10000"), VT_DATE, kMismatch, {}},
-      {Str(L"1899-12-30"), VT_DATE, S_OK, Date(0)},
       {Str(L"1899-12-29 06:00"), VT_DATE, S_OK, Date(-1.25)},
       {Str(L"2026-13-01"), VT_DATE, S_OK, Date(46035)},
       {Str(L"2026-12-05T13:30:00"), VT_DATE, kMismatch, {}},
@@ -353,7 +305,6 @@ TEST(VariantChangeType, TextAsDates) {
       {Str(L"12/5/2026 12:30:45.5"), VT_DATE, kMismatch, {}},
       {Str(L"5.12.2026"), VT_DATE, kMismatch, {}},
       {Str(L"45000"), VT_DATE, kMismatch, {}},
-      {Str(L"1e3"), VT_DATE, kMismatch, {}},
   });
 }
 
@@ -381,12 +332,10 @@ TEST(VariantChangeType, ObjectsThroughTheirDefaultValue) {
       {holder, VT_I4, S_OK, I4(42)},
       {holder, VT_BSTR, S_OK, Str(L"42")},
       {holder, VT_BOOL, S_OK, Bool(VARIANT_TRUE)},
-      {holder, VT_R8, S_OK, R8(42)},
       {holder, VT_EMPTY, S_OK, Empty()},
       {holder, VT_NULL, S_OK, Null()},
       {holder, VT_ERROR, kMismatch, {}},
       {holder, VT_I4, kMismatch, {}, VARIANT_NOVALUEPROP},
-      {holder, VT_BSTR, kMismatch, {}, VARIANT_NOVALUEPROP},
       {holder, VT_EMPTY, kMismatch, {}, VARIANT_NOVALUEPROP},
   });
   {
