@@ -194,17 +194,7 @@ TEST(VariantT, AttachAndAddressFreeTheOldValue) {
 
 // ---- _com_error ---------------------------------------------------------------------------------
 
-IErrorInfo* MakeErrorInfo(const wchar_t* source, const wchar_t* description) {
-  ICreateErrorInfo* create = nullptr;
-  EXPECT_EQ(CreateErrorInfo(&create), S_OK);
-  create->SetSource(const_cast<LPOLESTR>(source));
-  create->SetDescription(const_cast<LPOLESTR>(description));
-  create->SetHelpContext(42);
-  IErrorInfo* info = nullptr;
-  create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info));
-  create->Release();
-  return info;
-}
+using sw::test::MakeErrorInfo;
 
 TEST(ComError, MessagesForKnownAndUnknownCodes) {
   struct Case {
@@ -238,7 +228,7 @@ TEST(ComError, MessagesForKnownAndUnknownCodes) {
 }
 
 TEST(ComError, CopiesHoldTheirOwnReferenceAndMessage) {
-  IErrorInfo* info = MakeErrorInfo(L"Microsoft Excel", L"Die Zelle ist gesperrt.");
+  IErrorInfo* info = MakeErrorInfo(L"Die Zelle ist gesperrt.", L"Microsoft Excel");
   {
     _com_error original(DISP_E_EXCEPTION, info, /*add_ref=*/true);
     const wchar_t* message = original.ErrorMessage();
@@ -288,7 +278,7 @@ class ErrorSource : public CountedObject, public ISupportErrorInfo {
 };
 
 TEST(ComError, IssueErrorExTakesTheThreadsErrorInfoWhenTheObjectSaysSo) {
-  IErrorInfo* info = MakeErrorInfo(L"calc", L"bad cell");
+  IErrorInfo* info = MakeErrorInfo(L"bad cell", L"calc");
   SetErrorInfo(0, info);
   ErrorSource supports(true);
   try {

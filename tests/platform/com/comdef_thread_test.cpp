@@ -8,6 +8,7 @@
 
 #include "platform/com/comdef.h"
 #include "platform/com/errorinfo.h"
+#include "tests/platform/com/value_support.h"
 
 namespace {
 
@@ -35,11 +36,8 @@ TEST(BstrTThreads, SharedRecordCountsAndNarrowCopyAreSafe) {
 }
 
 TEST(ErrorInfoThreads, EachThreadHasItsOwnSlot) {
-  ICreateErrorInfo* create = nullptr;
-  ASSERT_EQ(CreateErrorInfo(&create), S_OK);
-  IErrorInfo* info = nullptr;
-  create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info));
-  create->Release();
+  IErrorInfo* info = sw::test::MakeErrorInfo(L"slot");
+  ASSERT_NE(info, nullptr);
   ASSERT_EQ(SetErrorInfo(0, info), S_OK);
 
   HRESULT other_get = E_FAIL;

@@ -161,34 +161,27 @@ TEST(IDispEventSimpleImpl, CallsHandlersFromTheSinkMap) {
   EXPECT_EQ(sink->QueryInterface(IID_ITestCell, &p), E_NOINTERFACE);
 
   // SheetChange(row, text): rgvarg holds text first; the row arrives as text and is converted.
+  auto invoke = [&](DISPID id, DISPPARAMS* dp, UINT* err = nullptr) {
+    return sink->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, dp, nullptr, nullptr, err);
+  };
+  // SheetChange(row, text): rgvarg holds text first; the row arrives as text and is converted.
   VARIANT args[2];
-  VariantInit(&args[0]);
-  VariantInit(&args[1]);
-  args[0].vt = VT_BSTR;
+  args[0].vt = args[1].vt = VT_BSTR;
   args[0].bstrVal = SysAllocString(L"hello");
-  args[1].vt = VT_BSTR;
   args[1].bstrVal = SysAllocString(L"12");
   DISPPARAMS dp{args, nullptr, 2, 0};
-  ASSERT_EQ(sink->Invoke(kDispidSheetChange, IID_NULL, 0, DISPATCH_METHOD, &dp, nullptr, nullptr,
-                         nullptr),
-            S_OK);
+  ASSERT_EQ(invoke(kDispidSheetChange, &dp), S_OK);
   // Unknown DISPIDs are ignored; the entry of sink 2 is not sink 1's.
   DISPPARAMS one{args, nullptr, 1, 0};
-  EXPECT_EQ(sink->Invoke(999, IID_NULL, 0, DISPATCH_METHOD, &dp, nullptr, nullptr, nullptr), S_OK);
+  EXPECT_EQ(invoke(999, &dp), S_OK);
   // Wrong argument count, and an argument that does not convert (index in rgvarg).
-  EXPECT_EQ(sink->Invoke(kDispidWorkbookOpen, IID_NULL, 0, DISPATCH_METHOD, &dp, nullptr, nullptr,
-                         nullptr),
-            DISP_E_BADPARAMCOUNT);
+  EXPECT_EQ(invoke(kDispidWorkbookOpen, &dp), DISP_E_BADPARAMCOUNT);
   UINT err = 9;
-  EXPECT_EQ(
-      sink->Invoke(kDispidWorkbookOpen, IID_NULL, 0, DISPATCH_METHOD, &one, nullptr, nullptr, &err),
-      DISP_E_TYPEMISMATCH);
+  EXPECT_EQ(invoke(kDispidWorkbookOpen, &one, &err), DISP_E_TYPEMISMATCH);
   EXPECT_EQ(err, 0u);
   VARIANT seven = Long(7);
   DISPPARAMS open{&seven, nullptr, 1, 0};
-  ASSERT_EQ(sink->Invoke(kDispidWorkbookOpen, IID_NULL, 0, DISPATCH_METHOD, &open, nullptr, nullptr,
-                         nullptr),
-            S_OK);
+  ASSERT_EQ(invoke(kDispidWorkbookOpen, &open), S_OK);
   EXPECT_EQ(events.calls, (std::vector<std::wstring>{L"change 12 hello", L"open 7"}));
   VariantClear(&args[0]);
   VariantClear(&args[1]);

@@ -5,21 +5,14 @@
 #include <string>
 
 #include "platform/com/bstr.h"
+#include "tests/platform/com/value_support.h"
 
 namespace {
 
-IErrorInfo* MakeError(const wchar_t* description) {
-  ICreateErrorInfo* create = nullptr;
-  EXPECT_EQ(CreateErrorInfo(&create), S_OK);
-  create->SetDescription(const_cast<LPOLESTR>(description));
-  IErrorInfo* info = nullptr;
-  EXPECT_EQ(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)), S_OK);
-  create->Release();
-  return info;
-}
+using sw::test::MakeErrorInfo;
 
 TEST(ErrorInfo, OneObjectBehindBothInterfacesAndUnsetFieldsEmpty) {
-  IErrorInfo* info = MakeError(L"Die Zelle ist gesperrt.");
+  IErrorInfo* info = MakeErrorInfo(L"Die Zelle ist gesperrt.");
   BSTR text = nullptr;
   ASSERT_EQ(info->GetDescription(&text), S_OK);
   EXPECT_STREQ(text, L"Die Zelle ist gesperrt.");
@@ -52,7 +45,7 @@ TEST(ErrorInfo, ThreadSlotHandsOverAndClears) {
   EXPECT_EQ(GetErrorInfo(0, &none), S_FALSE);
   EXPECT_EQ(none, nullptr);
 
-  IErrorInfo* info = MakeError(L"desc");
+  IErrorInfo* info = MakeErrorInfo(L"desc");
   ASSERT_EQ(SetErrorInfo(0, info), S_OK);
   EXPECT_EQ(info->AddRef(), 3u) << "the slot holds its own reference";
   info->Release();
@@ -64,7 +57,7 @@ TEST(ErrorInfo, ThreadSlotHandsOverAndClears) {
 
   // Setting another one releases the first; null clears.
   ASSERT_EQ(SetErrorInfo(0, info), S_OK);
-  IErrorInfo* second = MakeError(L"b");
+  IErrorInfo* second = MakeErrorInfo(L"b");
   ASSERT_EQ(SetErrorInfo(0, second), S_OK);
   EXPECT_EQ(info->Release(), 0u);
   ASSERT_EQ(SetErrorInfo(0, nullptr), S_OK);

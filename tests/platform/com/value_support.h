@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/com/bstr.h"
+#include "platform/com/errorinfo.h"
 #include "platform/com/variant.h"
 
 namespace sw::test {
@@ -175,5 +176,21 @@ class CountedObject : public IDispatch {
  private:
   bool is_dispatch_;
 };
+
+/// Error information with `description` (and `source`, help context 42 when given), one
+/// reference for the caller.
+inline IErrorInfo* MakeErrorInfo(const wchar_t* description, const wchar_t* source = nullptr) {
+  ICreateErrorInfo* create = nullptr;
+  if (CreateErrorInfo(&create) != S_OK) return nullptr;
+  create->SetDescription(const_cast<LPOLESTR>(description));
+  if (source != nullptr) {
+    create->SetSource(const_cast<LPOLESTR>(source));
+    create->SetHelpContext(42);
+  }
+  IErrorInfo* info = nullptr;
+  create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info));
+  create->Release();
+  return info;
+}
 
 }  // namespace sw::test
