@@ -8,7 +8,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
   xdg-utils
-  python3 python3-ezdxf
+  libzip-dev libpugixml-dev
+  python3 python3-ezdxf python3-openpyxl
 )
 
 missing=()
