@@ -332,9 +332,7 @@ struct NumberFormat::Section {
   Op op = Op::kNone;
   double limit = 0;
   bool is_date = false;
-  bool is_text = false;  // holds '@'
-  bool has_general = false;
-  bool has_digits = false;
+  bool is_text = false;        // holds '@'
   bool has_date_part = false;  // y m d: the calendar is needed
   bool fraction = false;
   bool exponent = false;
@@ -348,7 +346,6 @@ struct NumberFormat::Section {
   int scale = 0;      // power of ten: +2 per %, -3 per scaling comma
   int subsecond = 0;  // decimals of the seconds
   bool ampm = false;
-  bool exp_int_hash = false;  // a '#' among the mantissa's integer placeholders: engineering
 };
 
 namespace {
@@ -648,7 +645,6 @@ void AnalyzeNumber(Section& s) {
   }
   if (exp_at < n) {
     s.exponent = true;
-    s.exp_int_hash = false;
     bool after_point = false;
     for (std::size_t i = 0; i < n; ++i) {
       Token& k = t[i];
@@ -667,7 +663,6 @@ void AnalyzeNumber(Section& s) {
       } else if (k.kind == Tok::kDigit) {
         k.role = after_point ? Role::kFrac : Role::kInt;
         ++(after_point ? s.frac_count : s.int_count);
-        if (!after_point && k.ch == '#') s.exp_int_hash = true;
       } else if (k.kind == Tok::kPoint) {
         DemoteToLiteral(k);
       }
@@ -765,14 +760,16 @@ void AnalyzeNumber(Section& s) {
       DemoteToLiteral(t[i]);
     }
   }
-  for (Token& k : t) {
-    if (k.kind == Tok::kPercent) {
-      s.scale += 2;
-      DemoteToLiteral(k);
-    } else if (k.kind == Tok::kFixedDigit || (k.kind == Tok::kDigit && k.role == Role::kNone)) {
-      DemoteToLiteral(k);
-    }
-    if (k.kind == Tok::kDigit) s.has_digits = true;
+  for (std::size_t i = 0; i < n; ++i) {
+    Token& k = t[i];
+    if (k.kind == Tok::kPercent) s.scale += 2;
+    // Whatever the renderer of this kind of section does not place is shown as written.
+    const bool placed = k.kind == Tok::kLiteral || k.kind == Tok::kGeneral ||
+                        (k.kind == Tok::kDigit && k.role != Role::kNone) ||
+                        (k.kind == Tok::kPoint && !s.fraction) ||
+                        (k.kind == Tok::kExp && i == exp_at) ||
+                        (k.kind == Tok::kSlash && s.fraction && i == slash_at);
+    if (!placed) DemoteToLiteral(k);
   }
   s.scale = std::clamp(s.scale, -400, 400);
   MergeLiterals(t);
@@ -782,7 +779,6 @@ void Analyze(Section& s) {
   for (const Token& k : s.tokens) {
     if (IsDateKind(k.kind)) s.is_date = true;
     if (k.kind == Tok::kText) s.is_text = true;
-    if (k.kind == Tok::kGeneral) s.has_general = true;
   }
   if (s.is_text) {
     s.is_date = false;
@@ -920,6 +916,9 @@ void RenderExponent(const Section& s, double a, std::string& out) {
   auto floor_div = [](int x, int y) { return x >= 0 ? x / y : -((-x + y - 1) / y); };
   int exp = 0;
   if (d.count > 0) {
+    // The exponent is a multiple of the integer placeholders' count: "##0.0E+0" is engineering
+    // notation, "00.0E+0" shows 12345 as "01.2E+04" (as LibreOffice; Excel documents only the
+    // first).
     exp = m == 0 ? d.point : floor_div(d.point - 1, m) * m;
     d.point -= exp;
     RoundDecimals(d, s.frac_count);

@@ -190,11 +190,97 @@ TEST(NumberFormat, ShowsNumbersAsLibreOfficeAndExcelDo) {
       {45000.0000121, "mm:ss.0", "00:01.0", kLo},
       {43831.75, "d/m/yy hh:mm", "1/1/20 18:00", kLo},
       {43831.75, "m/d h\"h\"", "1/1 18h", kLo},
+      // A grid of values and codes compared wholesale with LibreOffice; a selection.
+      {-123.456, "#,##0.000", "-123.456", kLo},
+      {0.001234, "#,##0.000", "0.001", kLo},
+      {1234567.891, "#,##0.000", "1,234,567.891", kLo},
+      {99.995, "#,##0.000", "99.995", kLo},
+      {0.045, "#,##0.000", "0.045", kLo},
+      {-123.456, "##0.00E+00", "-123.46E+00", kLo},
+      {0.001234, "##0.00E+00", "1.23E-03", kLo},
+      {1234567.891, "##0.00E+00", "1.23E+06", kLo},
+      {99.995, "##0.00E+00", "100.00E+00", kLo},
+      {0.045, "##0.00E+00", "45.00E-03", kLo},
+      {-123.456, "#,##0;(#,##0)", "(123)", kLo},
+      {0.001234, "#,##0;(#,##0)", "0", kLo},
+      {1234567.891, "#,##0;(#,##0)", "1,234,568", kLo},
+      {99.995, "#,##0;(#,##0)", "100", kLo},
+      {0.045, "#,##0;(#,##0)", "0", kLo},
+      {-123.456, "# ?/4", "-123 2/4", kLo},
+      {0.001234, "# ?/4", "0   ", kLo},
+      {1234567.891, "# ?/4", "1234568   ", kLo},
+      {99.995, "# ?/4", "100   ", kLo},
+      {0.045, "# ?/4", "0   ", kLo},
+      {-123.456, "0.0?", "-123.46", kLo},
+      {0.001234, "0.0?", "0.0 ", kLo},
+      {1234567.891, "0.0?", "1234567.89", kLo},
+      {99.995, "0.0?", "100.0 ", kLo},
+      {0.045, "0.0?", "0.05", kLo},
+      {-123.456, "000.0", "-123.5", kLo},
+      {0.001234, "000.0", "000.0", kLo},
+      {1234567.891, "000.0", "1234567.9", kLo},
+      {99.995, "000.0", "100.0", kLo},
+      {0.045, "000.0", "000.0", kLo},
+      {-123.456, "+0;-0;0", "-123", kLo},
+      {0.001234, "+0;-0;0", "+0", kLo},
+      {1234567.891, "+0;-0;0", "+1234568", kLo},
+      {99.995, "+0;-0;0", "+100", kLo},
+      {0.045, "+0;-0;0", "+0", kLo},
+      {-123.456, "00000", "-00123", kLo},
+      {0.001234, "00000", "00000", kLo},
+      {1234567.891, "00000", "1234568", kLo},
+      {99.995, "00000", "00100", kLo},
+      {0.045, "00000", "00000", kLo},
+      {-123.456, "0.0E+0", "-1.2E+2", kLo},
+      {0.001234, "0.0E+0", "1.2E-3", kLo},
+      {1234567.891, "0.0E+0", "1.2E+6", kLo},
+      {99.995, "0.0E+0", "1.0E+2", kLo},
+      {0.045, "0.0E+0", "4.5E-2", kLo},
+      {-123.456, "?.?", "-123.5", kLo},
+      {0.001234, "?.?", " . ", kLo},
+      {1234567.891, "?.?", "1234567.9", kLo},
+      {99.995, "?.?", "100. ", kLo},
+      {0.045, "?.?", " . ", kLo},
+      {-123.456, "0,000", "-0,123", kLo},
+      {0.001234, "0,000", "0,000", kLo},
+      {1234567.891, "0,000", "1,234,568", kLo},
+      {99.995, "0,000", "0,100", kLo},
+      {0.045, "0,000", "0,000", kLo},
+      {36526.5, "dddd", "Saturday", kLo},
+      {1234.0416666666667, "dddd", "Monday", kLo},
+      {36526.5, "mmmmm", "J", kLo},
+      {1234.0416666666667, "mmmmm", "M", kLo},
+      {36526.5, "hh:mm:ss", "12:00:00", kLo},
+      {1234.0416666666667, "hh:mm:ss", "01:00:00", kLo},
+      {36526.5, "h AM/PM", "12 PM", kLo},
+      {1234.0416666666667, "h AM/PM", "1 AM", kLo},
+      {36526.5, "[h]:mm", "876636:00", kLo},
+      {1234.0416666666667, "[h]:mm", "29617:00", kLo},
+      {36526.5, "[mm]", "52598160", kLo},
+      {1234.0416666666667, "[mm]", "1777020", kLo},
+      {36526.5, "mm:ss", "00:00", kLo},
+      {1234.0416666666667, "mm:ss", "00:00", kLo},
+      {36526.5, "yyyy-mm-ddThh:mm:ss", "2000-01-01T12:00:00", kLo},
+      {1234.0416666666667, "yyyy-mm-ddThh:mm:ss", "1903-05-18T01:00:00", kLo},
+      {36526.5, "h\"h\"mm", "12h00", kLo},
+      {1234.0416666666667, "h\"h\"mm", "1h00", kLo},
+      {36526.5, "dd.mm.yyyy", "01.01.2000", kLo},
+      {1234.0416666666667, "dd.mm.yyyy", "18.05.1903", kLo},
+      {36526.5, "m", "1", kLo},
+      {1234.0416666666667, "m", "5", kLo},
+      {36526.5, "mm", "01", kLo},
+      {1234.0416666666667, "mm", "05", kLo},
+      {36526.5, "h:m", "12:0", kLo},
+      {1234.0416666666667, "h:m", "1:0", kLo},
   });
 }
 
 TEST(NumberFormat, FollowsExcelWhereLibreOfficeDiffers) {
   CheckRows({
+      // The decimal point shows even without decimals (LibreOffice drops it).
+      {1, "#.#", "1.", kExcel},
+      {0, "#,###.##", ".", kExcel},
+      {0.5, "#0.##%", "50.%", kExcel},
       // The sign follows the value, not its rounding (ExcelTips "Getting rid of negative zero").
       {-0.3, "0", "-0", kExcel},
       {-0.001, "0.00", "-0.00", kExcel},
@@ -358,7 +444,11 @@ constexpr auto kText = TypedValue::Kind::kText;
 constexpr auto kNumber = TypedValue::Kind::kNumber;
 
 TEST(ParseTypedInput, ConvertsAsExcelDoesOnAGeneralCell) {
-  // Excel en-US typed input; current year 2024 for dates without one.
+  // Excel en-US typed input; current year 2024 for dates without one. The values (not the
+  // formats, which are LibreOffice's own) agree with LibreOffice's input recognition (CSV import
+  // with "detect special numbers", en-US) for every input both accept; it also keeps "(-5)",
+  // "13/1/2020", "2/29/2021" and "12:60" as text. LibreOffice keeps as text, where Excel does
+  // not: "1/32" (Excel: January 1932), "1-2-2020", "2-Jan", "#N/A".
   const double jan2 = *DateToSerial(2024, 1, 2, false);
   const double jan2_2020 = *DateToSerial(2020, 1, 2, false);
   const std::vector<TypedRow> rows = {
@@ -643,6 +733,10 @@ TEST(NumberFormat, MalformedCodesNeverCrashOrHang) {
   // Malformed codes still show what can be made of them.
   EXPECT_EQ(FormatNumber(5, "0\""), "5");
   EXPECT_EQ(FormatNumber(5, "0[Red"), "5");
+  EXPECT_EQ(FormatNumber(5, "E+0"), "E+5");              // no mantissa: the "E+" is text
+  EXPECT_EQ(FormatNumber(5, "0/E+0"), "5/E+0");          // the first "E+" has no mantissa either
+  EXPECT_EQ(FormatNumber(123, "0/0.0E+0"), "0/1.2E+2");  // two integer placeholders
+  EXPECT_EQ(FormatNumber(5, "0@"), "5");  // a text placeholder makes a text section: General
   EXPECT_EQ(FormatNumber(1, std::string(20, '0')), "00000000000000000001");
   EXPECT_EQ(FormatNumber(-5, ";;;"), "");
   EXPECT_EQ(FormatNumber(5, many), "5");
