@@ -20,9 +20,18 @@
 // - Rounding is half away from zero on the 15-digit decimal value (2.675 with "0.00" shows
 //   "2.68"). The minus sign follows the value, not its rounding: -0.3 with "0" shows "-0".
 // - A code of one section shows a negative number with a leading "-" even when the section has
-//   no digit placeholder ("\"x\"" shows "-x"); a negative number that falls to the second
-//   section (without a condition, or with one that admits only negative numbers) is shown
-//   without its sign; any other section shows the sign.
+//   no digit placeholder ("\"x\"" shows "-x"). A negative number shown by the second section
+//   loses its sign when that section has no condition or one that admits only negative numbers,
+//   and by a first section only under "[<0]" or "[<=0]"; any other section shows the sign (also
+//   a third section, where LibreOffice drops it). A second section without a condition takes
+//   the numbers the first one's condition refuses (only the negative ones when a third section
+//   exists). A conditional code that admits the value in no section shows "########".
+// - A decimal point shows even when no decimal follows it ("#.#" shows 1 as "1.").
+// - Scientific notation uses an exponent that is a multiple of the count of integer
+//   placeholders ("##0.0E+0" is engineering notation; "00.00E+00" shows 12345 as "01.23E+04").
+// - A fraction's whole-number result shows its numerator, slash and denominator as spaces
+//   ("# ?/?" shows 2 as "2    "); a fixed denominator ("?/8") keeps no space for its digits.
+// - "AM/PM" shows "AM" or "PM"; "A/P" shows its own letters in the case written ("a/p": "a").
 // - Fill ("*x") shows nothing, as in a cell exactly wide enough; "_x" shows one space.
 // - A date or time format given a value outside Excel's dates (below 0 or from 2958466, the day
 //   after 12/31/9999) shows "########" as Excel does when it fills the cell with '#'; in the
@@ -121,7 +130,7 @@ class NumberFormat {
   bool IsText() const { return is_text_; }
   bool IsGeneral() const { return is_general_; }
 
-  struct Section;  // parsed section, defined in numfmt.cpp
+  struct Section;  // a parsed section; an implementation detail of numfmt.cpp
 
  private:
   const Section* Choose(double value, bool& show_sign) const;
