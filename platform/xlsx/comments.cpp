@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstring>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -240,80 +241,303 @@ std::string PlainText(const pugi::xml_node& item) {
   return DecodeEscapes(std::move(out));
 }
 
-// ---- Raw element bytes ------------------------------------------------------------------
+// ---- Element skeleton -------------------------------------------------------------------------
+// Parts are read element by element: a scan finds each element's bytes, and pugixml parses one
+// element at a time into a reused buffer. A part with 100,000 notes then never becomes one
+// document tree, which would cost several times the rest of the reading in memory and time.
 
-// One past the '>' of the tag whose '<' is at `start` ('>' may appear in quoted values); npos
-// if the bytes end first.
-std::size_t TagEnd(std::string_view xml, std::size_t start) {
-  char quote = 0;
-  for (std::size_t j = start + 1; j < xml.size(); ++j) {
-    char ch = xml[j];
-    if (quote != 0) {
-      if (ch == quote) quote = 0;
-    } else if (ch == '"' || ch == '\'') {
-      quote = ch;
-    } else if (ch == '>') {
-      return j + 1;
-    }
-  }
-  return std::string_view::npos;
-}
-
-// End (one past the '>') of the element whose '<' is at `start`, in well-formed XML; npos if
-// the bytes end first.
-std::size_t ElementEnd(std::string_view xml, std::size_t start) {
-  int depth = 0;
-  std::size_t i = start;
-  while (i < xml.size()) {
-    std::size_t next = std::string_view::npos;
-    bool closes = false;
-    if (xml.compare(i, 4, "<!--") == 0) {
-      next = xml.find("-->", i + 4);
-      if (next != std::string_view::npos) next += 3;
-    } else if (xml.compare(i, 9, "<![CDATA[") == 0) {
-      next = xml.find("]]>", i + 9);
-      if (next != std::string_view::npos) next += 3;
-    } else if (xml.compare(i, 2, "<?") == 0) {
-      next = xml.find("?>", i + 2);
-      if (next != std::string_view::npos) next += 2;
-    } else if (xml.compare(i, 2, "</") == 0) {
-      next = TagEnd(xml, i);
-      closes = true;
-      --depth;
-    } else {
-      next = TagEnd(xml, i);
-      if (next != std::string_view::npos && xml[next - 2] == '/')
-        closes = true;  // an empty element: depth unchanged
-      else
-        ++depth;
-    }
-    if (next == std::string_view::npos) return next;
-    if (closes && depth <= 0) return next;
-    i = xml.find('<', next);
-  }
-  return std::string_view::npos;
-}
-
-// The byte range of `node` in `original`, the unchanged copy of `buffer` that pugixml parsed in
-// place; nullopt when the document was converted (UTF-16, Latin-1) and has no such position.
 struct Range {
   std::size_t begin = 0, end = 0;
 };
-std::optional<Range> RawRange(std::string_view original, const std::string& buffer,
-                              const pugi::xml_node& node) {
-  const char* name = node.name();
-  if (name < buffer.data() + 1 || name >= buffer.data() + buffer.size()) return std::nullopt;
-  auto begin = static_cast<std::size_t>(name - buffer.data()) - 1;
-  if (begin >= original.size() || original[begin] != '<') return std::nullopt;
-  std::size_t end = ElementEnd(original, begin);
-  if (end == std::string_view::npos) return std::nullopt;
-  return Range{begin, end};
+
+struct ScanError {
+  std::size_t offset = 0;
+  std::string message;
+};
+
+bool IsSpace(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-std::optional<std::uint64_t> OffsetIn(const std::string& buffer, const char* p) {
-  if (p >= buffer.data() && p < buffer.data() + buffer.size())
-    return static_cast<std::uint64_t>(p - buffer.data());
+// One past the '>' of the tag whose '<' is at `start` ('>' may appear in quoted values); npos
+// if the bytes end first. memchr-driven: tags are most of a part's bytes.
+std::size_t TagEnd(std::string_view xml, std::size_t start) {
+  const char* data = xml.data();
+  std::size_t size = xml.size();
+  for (std::size_t i = start + 1; i < size;) {
+    const void* gt_at = std::memchr(data + i, '>', size - i);
+    if (gt_at == nullptr) return std::string_view::npos;
+    std::size_t gt = static_cast<std::size_t>(static_cast<const char*>(gt_at) - data);
+    const void* dq = std::memchr(data + i, '"', gt - i);
+    const void* sq = std::memchr(data + i, '\'', gt - i);
+    if (dq == nullptr && sq == nullptr) return gt + 1;
+    const char* q = static_cast<const char*>(dq == nullptr   ? sq
+                                             : sq == nullptr ? dq
+                                                             : std::min(dq, sq));
+    std::size_t open = static_cast<std::size_t>(q - data);
+    const void* close = std::memchr(data + open + 1, *q, size - open - 1);
+    if (close == nullptr) return std::string_view::npos;
+    i = static_cast<std::size_t>(static_cast<const char*>(close) - data) + 1;
+  }
+  return std::string_view::npos;
+}
+
+// The end of a comment, CDATA section, processing instruction or DOCTYPE at `i`; `i` itself
+// when none starts there; npos when it is not terminated.
+std::size_t SkipMarkup(std::string_view xml, std::size_t i) {
+  if (i + 1 >= xml.size() || (xml[i + 1] != '!' && xml[i + 1] != '?')) return i;
+  auto after = [&](std::string_view close, std::size_t from) {
+    std::size_t e = xml.find(close, from);
+    return e == std::string_view::npos ? e : e + close.size();
+  };
+  if (xml.compare(i, 4, "<!--") == 0) return after("-->", i + 4);
+  if (xml.compare(i, 9, "<![CDATA[") == 0) return after("]]>", i + 9);
+  if (xml.compare(i, 2, "<?") == 0) return after("?>", i + 2);
+  if (xml.compare(i, 2, "<!") == 0) {
+    std::size_t gt = xml.find('>', i);
+    std::size_t bracket = xml.find('[', i);
+    if (bracket < gt) {  // a DOCTYPE's internal subset
+      std::size_t close = xml.find(']', bracket);
+      gt = close == std::string_view::npos ? close : xml.find('>', close);
+    }
+    return gt == std::string_view::npos ? gt : gt + 1;
+  }
+  return i;
+}
+
+// End (one past the '>') of the element whose '<' is at `start`, matching start and end tags
+// by depth only (pugixml checks the names when it parses the element); npos if the bytes end
+// first.
+std::size_t ElementEnd(std::string_view xml, std::size_t start) {
+  int depth = 0;
+  for (std::size_t i = start; i < xml.size(); i = xml.find('<', i)) {
+    if (std::size_t skipped = SkipMarkup(xml, i); skipped != i) {
+      if (skipped == std::string_view::npos) return skipped;
+      i = skipped;
+      continue;
+    }
+    std::size_t next = TagEnd(xml, i);
+    if (next == std::string_view::npos) return next;
+    if (xml[i + 1] == '/') {
+      if (--depth <= 0) return next;
+    } else if (xml[next - 2] != '/') {
+      ++depth;
+    } else if (depth == 0) {
+      return next;  // an empty element
+    }
+    i = next;
+  }
+  return std::string_view::npos;
+}
+
+std::string_view NameAt(std::string_view xml, std::size_t from) {
+  std::size_t i = from;
+  while (i < xml.size() && !IsSpace(xml[i]) && xml[i] != '/' && xml[i] != '>') ++i;
+  return xml.substr(from, i - from);
+}
+
+// An element found by the scan.
+struct Element {
+  Range range;              // "<name ...>...</name>" or "<name .../>"
+  std::size_t tag_end = 0;  // one past the start tag's '>'
+  std::string_view name;    // as written, with its prefix
+  bool empty() const { return tag_end == range.end; }
+};
+
+std::optional<ScanError> ScanElement(std::string_view xml, std::size_t lt, std::size_t limit,
+                                     Element& out) {
+  std::size_t end = ElementEnd(xml.substr(0, limit), lt);
+  if (end == std::string_view::npos) return ScanError{limit, "unexpected end of data"};
+  out.range = {lt, end};
+  out.tag_end = TagEnd(xml, lt);
+  out.name = NameAt(xml, lt + 1);
+  if (out.name.empty()) return ScanError{lt + 1, "element name expected"};
+  if (!out.empty()) {
+    std::size_t close = xml.rfind("</", end - 1);
+    std::string_view close_name = NameAt(xml, close + 2);
+    if (close_name != out.name)
+      return ScanError{close, "end tag </" + std::string(close_name) + "> does not match <" +
+                                  std::string(out.name) + ">"};
+  }
   return std::nullopt;
+}
+
+// The document element, after an optional BOM, declaration, comments and DOCTYPE; nothing but
+// comments and processing instructions may follow it.
+std::optional<ScanError> RootElement(std::string_view xml, Element& root) {
+  std::size_t i = xml.starts_with("\xEF\xBB\xBF") ? 3 : 0;
+  for (;;) {
+    while (i < xml.size() && IsSpace(xml[i])) ++i;
+    if (i >= xml.size()) return ScanError{i, "no root element"};
+    if (xml[i] != '<' || xml.compare(i, 2, "</") == 0)
+      return ScanError{i, "a root element expected"};
+    std::size_t skipped = SkipMarkup(xml, i);
+    if (skipped == std::string_view::npos) return ScanError{xml.size(), "unexpected end of data"};
+    if (skipped == i) break;
+    i = skipped;
+  }
+  // The root's end tag is found from the back: its content is scanned once, by ChildElements.
+  root.range.begin = i;
+  root.tag_end = TagEnd(xml, i);
+  root.name = NameAt(xml, i + 1);
+  if (root.tag_end == std::string_view::npos)
+    return ScanError{xml.size(), "unexpected end of data"};
+  if (root.name.empty()) return ScanError{i + 1, "element name expected"};
+  root.range.end = root.tag_end;
+  if (xml[root.tag_end - 2] != '/') {
+    std::string close = "</" + std::string(root.name);
+    std::size_t at = xml.rfind(close);
+    while (at != std::string_view::npos && at >= root.tag_end) {
+      std::size_t after = at + close.size();
+      if (after < xml.size() && (IsSpace(xml[after]) || xml[after] == '>')) break;
+      at = at == 0 ? std::string_view::npos : xml.rfind(close, at - 1);
+    }
+    if (at == std::string_view::npos || at < root.tag_end)
+      return ScanError{xml.size(), "unexpected end of data: no </" + std::string(root.name) + ">"};
+    root.range.end = TagEnd(xml, at);
+  }
+  for (i = root.range.end;;) {
+    while (i < xml.size() && IsSpace(xml[i])) ++i;
+    if (i >= xml.size()) return std::nullopt;
+    std::size_t skipped = SkipMarkup(xml, i);
+    if (skipped == i || skipped == std::string_view::npos)
+      return ScanError{i, "content after the root element"};
+    i = skipped;
+  }
+}
+
+// The child elements of `parent`, in order.
+std::optional<ScanError> ChildElements(std::string_view xml, const Element& parent,
+                                       std::vector<Element>& out) {
+  out.clear();
+  if (parent.empty()) return std::nullopt;
+  std::size_t close = xml.rfind("</", parent.range.end - 1);
+  for (std::size_t i = parent.tag_end;;) {
+    std::size_t lt = xml.find('<', i);
+    if (lt >= close) return std::nullopt;
+    std::size_t skipped = SkipMarkup(xml, lt);
+    if (skipped == std::string_view::npos || skipped > close)
+      return ScanError{lt, "unterminated markup"};
+    if (skipped != lt) {
+      if (xml.compare(lt, 4, "<!--") != 0 && xml.compare(lt, 9, "<![CDATA[") != 0 &&
+          xml.compare(lt, 2, "<?") != 0)
+        return ScanError{lt, "a declaration inside an element"};
+      i = skipped;
+      continue;
+    }
+    if (xml[lt + 1] == '/') return ScanError{lt, "unexpected end tag"};
+    Element& e = out.emplace_back();
+    if (auto error = ScanElement(xml, lt, close, e)) return error;
+    i = e.range.end;
+  }
+}
+
+std::string_view LocalOf(std::string_view qualified) {
+  std::size_t colon = qualified.find(':');
+  return colon == std::string_view::npos ? qualified : qualified.substr(colon + 1);
+}
+
+const Element* FindChild(std::span<const Element> elements, std::string_view local_name) {
+  for (const Element& e : elements)
+    if (LocalOf(e.name) == local_name) return &e;
+  return nullptr;
+}
+
+constexpr unsigned kParseFlags = pugi::parse_default | pugi::parse_ws_pcdata_single;
+
+// Parses single elements into a buffer and a document that are reused from one to the next.
+class Fragments {
+ public:
+  // The element of `xml` at `r`, parsed; valid until the next call.
+  std::optional<ScanError> Parse(std::string_view xml, Range r, pugi::xml_node& out) {
+    buffer_.assign(xml.data() + r.begin, r.end - r.begin);
+    begin_ = r.begin;
+    pugi::xml_parse_result parsed =
+        doc_.load_buffer_inplace(buffer_.data(), buffer_.size(), kParseFlags, pugi::encoding_utf8);
+    if (!parsed)
+      return ScanError{r.begin + static_cast<std::size_t>(parsed.offset), parsed.description()};
+    out = doc_.document_element();
+    return std::nullopt;
+  }
+  // The offset in the part of a name or value of the element last parsed.
+  std::size_t OffsetOf(const char* p) const {
+    if (p >= buffer_.data() && p < buffer_.data() + buffer_.size())
+      return begin_ + static_cast<std::size_t>(p - buffer_.data());
+    return begin_;
+  }
+
+ private:
+  std::string buffer_;
+  pugi::xml_document doc_;
+  std::size_t begin_ = 0;
+};
+
+// A part's bytes as UTF-8: unchanged when they are, else converted by pugixml (a part declared
+// or encoded otherwise, as UTF-16); offsets in errors are then left out.
+struct Utf8Text {
+  std::string converted;
+  std::string_view xml;
+  bool was_converted = false;
+};
+
+bool NeedsConversion(std::string_view b) {
+  if (b.size() >= 2 && ((b[0] == '\xFF' && b[1] == '\xFE') || (b[0] == '\xFE' && b[1] == '\xFF')))
+    return true;
+  if (b.size() >= 2 && (b[0] == '\0' || b[1] == '\0')) return true;
+  if (!b.starts_with("<?xml")) return false;
+  std::string_view decl = b.substr(0, b.find("?>"));
+  std::size_t at = decl.find("encoding");
+  if (at == std::string_view::npos) return false;
+  std::size_t quote = decl.find_first_of("\"'", at);
+  if (quote == std::string_view::npos) return false;
+  std::string_view name = decl.substr(quote + 1, decl.find(decl[quote], quote + 1) - quote - 1);
+  std::string lower(name);
+  for (char& c : lower)
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  return lower != "utf-8" && lower != "utf8";
+}
+
+std::optional<ScanError> AsUtf8(std::string_view bytes, Utf8Text& out) {
+  out.xml = bytes;
+  if (!NeedsConversion(bytes)) return std::nullopt;
+  out.was_converted = true;  // no offsets from here on: they would not be the file's
+  pugi::xml_document doc;
+  pugi::xml_parse_result parsed = doc.load_buffer(bytes.data(), bytes.size(), kParseFlags);
+  if (!parsed) return ScanError{0, parsed.description()};
+  struct Sink : pugi::xml_writer {
+    std::string* out;
+    void write(const void* data, std::size_t size) override {
+      out->append(static_cast<const char*>(data), size);
+    }
+  } sink;
+  sink.out = &out.converted;
+  doc.save(sink, "", pugi::format_raw | pugi::format_no_declaration, pugi::encoding_utf8);
+  out.xml = out.converted;
+  return std::nullopt;
+}
+
+// Calls fn(name, value_begin, value_end) for each attribute of the start tag at xml[lt]
+// (positions in `xml`, the value as written between its quotes).
+template <class Fn>
+void ForEachAttribute(std::string_view xml, std::size_t lt, Fn fn) {
+  std::size_t tag_end = TagEnd(xml, lt);
+  if (tag_end == std::string_view::npos) return;
+  std::size_t end = xml[tag_end - 2] == '/' ? tag_end - 2 : tag_end - 1;
+  std::size_t i = lt + 1;
+  while (i < end && !IsSpace(xml[i])) ++i;
+  while (i < end) {
+    while (i < end && IsSpace(xml[i])) ++i;
+    std::size_t name_begin = i;
+    while (i < end && xml[i] != '=' && !IsSpace(xml[i])) ++i;
+    std::string_view name = xml.substr(name_begin, i - name_begin);
+    while (i < end && xml[i] != '"' && xml[i] != '\'') ++i;
+    if (i >= end) return;
+    char quote = xml[i];
+    std::size_t value_begin = ++i;
+    while (i < end && xml[i] != quote) ++i;
+    fn(name, value_begin, i);
+    ++i;
+  }
 }
 
 // ---- Namespaces of raw elements -----------------------------------------------------------
@@ -322,38 +546,100 @@ struct Binding {
   std::string_view prefix, uri;
 };
 
+// Declarations in scope around raw elements; a later entry shadows an earlier one.
+using Bindings = std::vector<std::pair<std::string, std::string>>;
+
 std::string_view Prefix(std::string_view qualified) {
   std::size_t colon = qualified.find(':');
   return colon == std::string_view::npos ? std::string_view() : qualified.substr(0, colon);
 }
 
-// The namespace `prefix` is bound to at `node` by a declaration on it, or null.
-const char* DeclaredAt(const pugi::xml_node& node, std::string_view prefix) {
+// Adds the declarations of `e`'s start tag (checked by parsing the tag alone).
+std::optional<ScanError> AddBindings(std::string_view xml, const Element& e, Fragments& fragments,
+                                     Bindings& out) {
+  std::string tag(xml.substr(e.range.begin, e.tag_end - e.range.begin));
+  if (!tag.ends_with("/>")) tag.insert(tag.size() - 1, "/");
+  pugi::xml_node node;
+  if (auto error = fragments.Parse(tag, {0, tag.size()}, node))
+    return ScanError{e.range.begin + error->offset, error->message};
+  for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
+    std::string_view name = a.name();
+    if (name == "xmlns")
+      out.emplace_back("", a.value());
+    else if (name.starts_with("xmlns:"))
+      out.emplace_back(name.substr(6), a.value());
+  }
+  return std::nullopt;
+}
+
+std::string_view Lookup(const Bindings& bindings, std::string_view prefix) {
+  for (auto it = bindings.rbegin(); it != bindings.rend(); ++it)
+    if (it->first == prefix) return it->second;
+  return {};
+}
+
+bool DeclaredAt(const pugi::xml_node& node, std::string_view prefix) {
   for (pugi::xml_attribute a = node.first_attribute(); a; a = a.next_attribute()) {
     std::string_view n = a.name();
     if (prefix.empty()
             ? n == "xmlns"
             : n.size() == prefix.size() + 6 && n.starts_with("xmlns:") && n.substr(6) == prefix)
-      return a.value();
+      return true;
   }
-  return nullptr;
+  return false;
 }
 
-// Decides whether raw elements (notes, shapes) can be copied into a part whose root binds
-// `allowed`: every prefix they use must be declared inside them or bound as `allowed` says.
-// Elements sharing one parent (every note of a part) share the look-ups above that parent.
+// Decides whether a raw element (a note, a shape) can be copied into a part whose root binds
+// `allowed`: every prefix it uses must be declared inside it, or bound outside it (`outer`)
+// as `allowed` says.
 class PortabilityCheck {
  public:
-  explicit PortabilityCheck(std::span<const Binding> allowed) : allowed_(allowed) {}
+  PortabilityCheck(std::span<const Binding> allowed, const Bindings& outer)
+      : allowed_(allowed), outer_(outer) {}
 
   bool Portable(const pugi::xml_node& top) {
-    pugi::xml_node n = top;
-    while (n) {
+    // One walk collects the prefixes; only an element that declares namespaces itself needs
+    // each name resolved where it stands.
+    prefixes_.clear();
+    bool declares = false;
+    auto note = [&](std::string_view p) {
+      if (std::find(prefixes_.begin(), prefixes_.end(), p) == prefixes_.end())
+        prefixes_.push_back(p);
+    };
+    for (pugi::xml_node n = top; n;) {
+      if (n.type() == pugi::node_element) {
+        note(Prefix(n.name()));
+        for (pugi::xml_attribute a = n.first_attribute(); a; a = a.next_attribute()) {
+          std::string_view name = a.name();
+          if (name.starts_with("xmlns")) {
+            declares = true;
+            continue;
+          }
+          std::string_view p = Prefix(name);
+          if (!p.empty() && p != "xml") note(p);
+        }
+      }
+      if (n.first_child()) {
+        n = n.first_child();
+        continue;
+      }
+      while (n != top && !n.next_sibling()) n = n.parent();
+      if (n == top) break;
+      n = n.next_sibling();
+    }
+    if (declares) return PortableWhereDeclared(top);
+    for (std::string_view p : prefixes_)
+      if (!Known(p)) return false;
+    return true;
+  }
+
+ private:
+  bool PortableWhereDeclared(const pugi::xml_node& top) {
+    for (pugi::xml_node n = top; n;) {
       if (n.type() == pugi::node_element) {
         if (!Resolves(n, top, Prefix(n.name()))) return false;
         for (pugi::xml_attribute a = n.first_attribute(); a; a = a.next_attribute()) {
-          std::string_view name = a.name();
-          std::string_view p = Prefix(name);
+          std::string_view p = Prefix(a.name());
           if (p.empty() || p == "xmlns" || p == "xml") continue;
           if (!Resolves(n, top, p)) return false;
         }
@@ -369,35 +655,29 @@ class PortabilityCheck {
     return true;
   }
 
- private:
-  bool Resolves(const pugi::xml_node& at, const pugi::xml_node& top, std::string_view prefix) {
-    for (pugi::xml_node p = at;; p = p.parent()) {
-      if (DeclaredAt(p, prefix) != nullptr) return true;  // travels with the raw bytes
-      if (p == top) break;
-    }
-    pugi::xml_node parent = top.parent();
-    if (parent != cached_parent_) {
-      cached_parent_ = parent;
-      outer_.clear();
-    }
-    for (const auto& [p, ok] : outer_)
+  // Whether the binding of `prefix` outside the raw element is the one the written part has.
+  bool Known(std::string_view prefix) {
+    for (const auto& [p, ok] : known_)
       if (p == prefix) return ok;
-    std::string_view uri;
-    for (pugi::xml_node p = parent; p; p = p.parent()) {
-      if (const char* u = DeclaredAt(p, prefix)) {
-        uri = u;
-        break;
-      }
-    }
+    std::string_view uri = Lookup(outer_, prefix);
     bool ok = false;
     for (const Binding& b : allowed_) ok = ok || (b.prefix == prefix && b.uri == uri);
-    outer_.emplace_back(prefix, ok);
+    known_.emplace_back(std::string(prefix), ok);
     return ok;
   }
 
+  bool Resolves(const pugi::xml_node& at, const pugi::xml_node& top, std::string_view prefix) {
+    for (pugi::xml_node p = at;; p = p.parent()) {
+      if (DeclaredAt(p, prefix)) return true;  // travels with the raw bytes
+      if (p == top) break;
+    }
+    return Known(prefix);
+  }
+
   std::span<const Binding> allowed_;
-  pugi::xml_node cached_parent_;
-  std::vector<std::pair<std::string_view, bool>> outer_;
+  const Bindings& outer_;
+  std::vector<std::pair<std::string, bool>> known_;
+  std::vector<std::string_view> prefixes_;
 };
 
 // What WriteCommentsPart's root declares, and what a VML root written here declares.
@@ -480,13 +760,29 @@ class Reader {
   }
 
   // The part a relationship names, or an error when it is missing.
-  const Part* Target(const Relationship& rel, std::string_view what) {
+  const Part* Target(const Relationship& rel, std::string_view source, std::string_view what) {
     const Part* part = rel.mode == TargetMode::kInternal ? pkg_.FindPart(rel.target) : nullptr;
     if (part == nullptr)
-      Fail(rel.mode == TargetMode::kInternal ? rel.target : RelsPartName(sheet_part_),
-           std::string("the ") + std::string(what) + " part named by relationship " + rel.id +
-               " of " + sheet_part_ + " is missing");
+      Fail(rel.mode == TargetMode::kInternal ? rel.target : RelsPartName(source),
+           "the " + std::string(what) + " part named by relationship " + rel.id + " of " +
+               std::string(source) + " is missing");
     return part;
+  }
+
+  // The part as UTF-8 and its root element; false (with the error set) when malformed.
+  bool Open(const Part& part, Utf8Text& text, Element& root) {
+    current_ = &part;
+    current_text_ = &text;
+    if (auto e = AsUtf8(part.bytes, text)) return Malformed(*e);
+    if (auto e = RootElement(text.xml, root)) return Malformed(*e);
+    return true;
+  }
+  bool Malformed(const ScanError& e) { return FailAt("malformed XML: " + e.message, e.offset); }
+  // An error at `offset` of the part being read (no offset in a converted part).
+  bool FailAt(std::string message, std::size_t offset) {
+    std::optional<std::uint64_t> at;
+    if (!current_text_->was_converted) at = offset;
+    return Fail(current_->name, std::move(message), at);
   }
 
   bool Locate() {
@@ -541,48 +837,61 @@ class Reader {
 
   bool ReadNotes() {
     if (comments_rel_ == nullptr) return true;
-    const Part* part = Target(*comments_rel_, "comments");
+    const Part* part = Target(*comments_rel_, sheet_part_, "comments");
     if (part == nullptr) return false;
-    std::string buffer = part->bytes;
-    pugi::xml_document doc;
-    if (auto e = ParseXmlInPlace(pkg_, part->name, buffer, doc)) {
-      out_.error = std::move(e);
-      return false;
-    }
-    auto fail = [&](std::string message, const char* where) {
-      return Fail(part->name, std::move(message), OffsetIn(buffer, where));
-    };
-    pugi::xml_node root = doc.document_element();
-    if (LocalName(root) != kComments)
-      return fail("root element <comments> expected, found <" + std::string(root.name()) + ">",
-                  root.name());
-    std::vector<std::string_view> authors;
-    for (pugi::xml_node a = Child(root, kAuthors).first_child(); a; a = a.next_sibling())
-      if (a.type() == pugi::node_element) authors.push_back(a.child_value());
+    Utf8Text text;
+    Element root;
+    if (!Open(*part, text, root)) return false;
+    std::string_view xml = text.xml;
+    if (LocalOf(root.name) != kComments)
+      return FailAt("root element <comments> expected, found <" + std::string(root.name) + ">",
+                    root.range.begin + 1);
+    Fragments fragments;
+    Bindings outer;
+    std::vector<Element> children;
+    if (auto e = AddBindings(xml, root, fragments, outer)) return Malformed(*e);
+    if (auto e = ChildElements(xml, root, children)) return Malformed(*e);
 
-    PortabilityCheck portable(kCommentsBindings);
+    std::vector<std::string> authors;
+    for (const Element& child : children) {
+      if (LocalOf(child.name) == kCommentList) continue;
+      pugi::xml_node node;
+      if (auto e = fragments.Parse(xml, child.range, node)) return Malformed(*e);
+      if (LocalOf(child.name) != kAuthors) continue;
+      for (pugi::xml_node a = node.first_child(); a; a = a.next_sibling())
+        if (a.type() == pugi::node_element) authors.emplace_back(a.child_value());
+    }
     std::vector<CellComment> notes;
-    std::vector<std::uint64_t> offsets;
-    for (pugi::xml_node n = Child(root, kCommentList).first_child(); n; n = n.next_sibling()) {
-      if (n.type() != pugi::node_element || LocalName(n) != kComment) continue;
-      CellComment note;
-      pugi::xml_attribute ref = n.attribute("ref");
-      if (!ParseCellRef(ref.value(), note.row, note.col))
-        return fail(std::string("bad cell reference '") + ref.value() + "' in a note",
-                    ref ? ref.value() : n.name());
-      pugi::xml_attribute author = n.attribute("authorId");
-      std::uint32_t author_id = 0;
-      if (!ParseUint(author.value(), author_id) || author_id >= authors.size())
-        return fail(std::string("authorId '") + author.value() + "' of the note in " + ref.value() +
-                        " is not in the authors table (" + std::to_string(authors.size()) +
-                        " authors)",
-                    author ? author.value() : n.name());
-      note.author = authors[author_id];
-      note.text = PlainText(Child(n, kText));
-      if (auto range = RawRange(part->bytes, buffer, n); range && portable.Portable(n))
-        note.raw_note = part->bytes.substr(range->begin, range->end - range->begin);
-      offsets.push_back(OffsetIn(buffer, n.name()).value_or(0));
-      notes.push_back(std::move(note));
+    std::vector<std::size_t> offsets;
+    if (const Element* list = FindChild(children, kCommentList)) {
+      std::vector<Element> elements;
+      if (auto e = AddBindings(xml, *list, fragments, outer)) return Malformed(*e);
+      if (auto e = ChildElements(xml, *list, elements)) return Malformed(*e);
+      PortabilityCheck portable(kCommentsBindings, outer);
+      notes.reserve(elements.size());
+      for (const Element& element : elements) {
+        pugi::xml_node n;
+        if (auto e = fragments.Parse(xml, element.range, n)) return Malformed(*e);
+        if (LocalName(n) != kComment) continue;
+        CellComment note;
+        pugi::xml_attribute ref = n.attribute("ref");
+        if (!ParseCellRef(ref.value(), note.row, note.col))
+          return FailAt(std::string("bad cell reference '") + ref.value() + "' in a note",
+                        fragments.OffsetOf(ref ? ref.value() : n.name()));
+        pugi::xml_attribute author = n.attribute("authorId");
+        std::uint32_t author_id = 0;
+        if (!ParseUint(author.value(), author_id) || author_id >= authors.size())
+          return FailAt(std::string("authorId '") + author.value() + "' of the note in " +
+                            ref.value() + " is not in the authors table (" +
+                            std::to_string(authors.size()) + " authors)",
+                        fragments.OffsetOf(author ? author.value() : n.name()));
+        note.author = authors[author_id];
+        note.text = PlainText(Child(n, kText));
+        if (portable.Portable(n))
+          note.raw_note = xml.substr(element.range.begin, element.range.end - element.range.begin);
+        offsets.push_back(element.range.begin + 1);
+        notes.push_back(std::move(note));
+      }
     }
 
     index_.reserve(notes.size());
@@ -595,17 +904,17 @@ class Reader {
     for (std::size_t i = 0; i < index_.size(); ++i) {
       if (i > 0 && index_[i].key == index_[i - 1].key) {
         const CellComment& dup = notes[index_[i].file_order];
-        return Fail(part->name, "two notes on cell " + FormatCellRef(dup.row, dup.col),
-                    offsets[index_[i].file_order]);
+        return FailAt("two notes on cell " + FormatCellRef(dup.row, dup.col),
+                      offsets[index_[i].file_order]);
       }
       out_.comments.push_back(std::move(notes[index_[i].file_order]));
     }
     return true;
   }
 
-  // The sorted position of the note on a cell (0-based row/column as VML counts), or npos.
-  std::size_t FindNote(std::uint32_t row0, std::uint32_t col0) const {
-    std::uint64_t key = CellKey(row0 + 1, col0 + 1);
+  // The sorted position of the note on a cell (1-based), or npos.
+  std::size_t FindNote(std::uint32_t row, std::uint32_t col) const {
+    std::uint64_t key = CellKey(row, col);
     auto it = std::lower_bound(index_.begin(), index_.end(), key,
                                [](const NoteIndex& n, std::uint64_t k) { return n.key < k; });
     if (it == index_.end() || it->key != key) return std::string::npos;
@@ -614,92 +923,104 @@ class Reader {
 
   bool ReadVml() {
     if (vml_rel_ == nullptr) return true;
-    const Part* part = Target(*vml_rel_, "VML drawing");
+    const Part* part = Target(*vml_rel_, sheet_part_, "VML drawing");
     if (part == nullptr) return false;
     if (out_.comments.empty()) return true;
-    std::string buffer = part->bytes;
-    pugi::xml_document doc;
-    if (auto e = ParseXmlInPlace(pkg_, part->name, buffer, doc)) {
-      out_.error = std::move(e);
-      return false;
-    }
-    PortabilityCheck portable(kVmlBindings);
+    Utf8Text text;
+    Element root;
+    if (!Open(*part, text, root)) return false;
+    std::string_view xml = text.xml;
+    Fragments fragments;
+    Bindings outer;
+    std::vector<Element> children;
+    if (auto e = AddBindings(xml, root, fragments, outer)) return Malformed(*e);
+    if (auto e = ChildElements(xml, root, children)) return Malformed(*e);
+    PortabilityCheck portable(kVmlBindings, outer);
     std::vector<bool> matched(out_.comments.size(), false);
-    std::vector<pugi::xml_node> unplaced;  // notes without x:Row/x:Column (some writers)
-    auto take = [&](std::size_t i, const pugi::xml_node& shape) {
-      matched[i] = true;
-      if (auto range = RawRange(part->bytes, buffer, shape); range && portable.Portable(shape))
-        out_.comments[i].raw_shape = part->bytes.substr(range->begin, range->end - range->begin);
+    struct Unplaced {
+      Range range;
+      bool portable;
     };
-    for (pugi::xml_node s = doc.document_element().first_child(); s; s = s.next_sibling()) {
+    std::vector<Unplaced> unplaced;  // notes without x:Row/x:Column (some writers)
+    auto take = [&](std::size_t i, Range r, bool raw) {
+      matched[i] = true;
+      if (raw) out_.comments[i].raw_shape = xml.substr(r.begin, r.end - r.begin);
+    };
+    for (const Element& child : children) {
+      pugi::xml_node s;
+      if (auto e = fragments.Parse(xml, child.range, s)) return Malformed(*e);
       if (!IsNoteShape(s)) continue;
       pugi::xml_node data = Child(s, kClientData);
       std::uint32_t row0 = 0, col0 = 0;
       if (!ParseUint(Child(data, "Row").child_value(), row0) ||
           !ParseUint(Child(data, "Column").child_value(), col0)) {
-        unplaced.push_back(s);
+        unplaced.push_back({child.range, portable.Portable(s)});
         continue;
       }
       if (row0 >= kMaxRow || col0 >= kMaxColumn) continue;
-      std::size_t i = FindNote(row0, col0);
-      if (i != std::string::npos && !matched[i]) take(i, s);
+      std::size_t i = FindNote(row0 + 1, col0 + 1);
+      if (i != std::string::npos && !matched[i]) take(i, child.range, portable.Portable(s));
     }
     if (!unplaced.empty()) {
-      // Writers that leave out the cell write shapes in the order of their notes.
+      // Writers that leave out the cell write the shapes in the order of their notes.
       std::vector<std::size_t> by_file(index_.size());
       for (std::size_t i = 0; i < index_.size(); ++i) by_file[index_[i].file_order] = i;
       std::size_t next = 0;
-      for (const pugi::xml_node& s : unplaced) {
+      for (const Unplaced& u : unplaced) {
         while (next < by_file.size() && matched[by_file[next]]) ++next;
         if (next == by_file.size()) break;
-        take(by_file[next], s);
+        take(by_file[next], u.range, u.portable);
       }
+    }
+    return true;
+  }
+
+  // displayName by person id, from the workbook's persons part.
+  bool ReadPeople(std::unordered_map<std::string, std::string>& people) {
+    const Relationship* rel = pkg_.FindRelationshipByType(book_.workbook_part(), kPersonRel);
+    if (rel == nullptr) return true;
+    const Part* part = Target(*rel, book_.workbook_part(), "persons");
+    if (part == nullptr) return false;
+    Utf8Text text;
+    Element root;
+    if (!Open(*part, text, root)) return false;
+    Fragments fragments;
+    std::vector<Element> children;
+    if (auto e = ChildElements(text.xml, root, children)) return Malformed(*e);
+    for (const Element& child : children) {
+      pugi::xml_node p;
+      if (auto e = fragments.Parse(text.xml, child.range, p)) return Malformed(*e);
+      if (LocalName(p) == kPerson)
+        people.emplace(p.attribute("id").value(), p.attribute("displayName").value());
     }
     return true;
   }
 
   bool ReadThreads() {
     if (threaded_rel_ == nullptr) return true;
-    const Part* part = Target(*threaded_rel_, "threaded comments");
+    std::unordered_map<std::string, std::string> people;
+    if (!ReadPeople(people)) return false;
+    const Part* part = Target(*threaded_rel_, sheet_part_, "threaded comments");
     if (part == nullptr) return false;
-    std::string buffer = part->bytes;
-    pugi::xml_document doc;
-    if (auto e = ParseXmlInPlace(pkg_, part->name, buffer, doc)) {
-      out_.error = std::move(e);
-      return false;
-    }
-    std::unordered_map<std::string_view, std::string_view> people;
-    pugi::xml_document people_doc;
-    std::string people_buffer;
-    const Relationship* persons = pkg_.FindRelationshipByType(book_.workbook_part(), kPersonRel);
-    if (persons != nullptr) {
-      const Part* list = pkg_.FindPart(persons->target);
-      if (list == nullptr)
-        return Fail(persons->target, "the persons part named by relationship " + persons->id +
-                                         " of " + book_.workbook_part() + " is missing");
-      people_buffer = list->bytes;
-      if (auto e = ParseXmlInPlace(pkg_, list->name, people_buffer, people_doc)) {
-        out_.error = std::move(e);
-        return false;
-      }
-      for (pugi::xml_node p = people_doc.document_element().first_child(); p; p = p.next_sibling())
-        if (LocalName(p) == kPerson)
-          people.emplace(p.attribute("id").value(), p.attribute("displayName").value());
-    }
+    Utf8Text text;
+    Element root;
+    if (!Open(*part, text, root)) return false;
+    Fragments fragments;
+    std::vector<Element> children;
+    if (auto e = ChildElements(text.xml, root, children)) return Malformed(*e);
 
     std::vector<CellComment> unmatched;  // threads without their legacy note
     std::vector<bool> seen(out_.comments.size(), false);
-    for (pugi::xml_node t = doc.document_element().first_child(); t; t = t.next_sibling()) {
-      if (t.type() != pugi::node_element || LocalName(t) != kThreadedComment ||
-          t.attribute("parentId"))
-        continue;
+    for (const Element& child : children) {
+      pugi::xml_node t;
+      if (auto e = fragments.Parse(text.xml, child.range, t)) return Malformed(*e);
+      if (LocalName(t) != kThreadedComment || t.attribute("parentId")) continue;
       pugi::xml_attribute ref = t.attribute("ref");
       std::uint32_t row = 0, col = 0;
       if (!ParseCellRef(ref.value(), row, col))
-        return Fail(part->name,
-                    std::string("bad cell reference '") + ref.value() + "' in a threaded comment",
-                    OffsetIn(buffer, ref ? ref.value() : t.name()));
-      std::size_t i = FindNote(row - 1, col - 1);
+        return FailAt(std::string("bad cell reference '") + ref.value() + "' in a threaded comment",
+                      fragments.OffsetOf(ref ? ref.value() : t.name()));
+      std::size_t i = FindNote(row, col);
       CellComment scratch;
       CellComment* c = &scratch;
       if (i != std::string::npos) {
@@ -714,7 +1035,7 @@ class Reader {
       c->thread_id = t.attribute("id").value();
       c->text = DecodeEscapes(Child(t, kText).child_value());
       auto person = people.find(t.attribute("personId").value());
-      c->author = person != people.end() ? std::string(person->second) : std::string();
+      c->author = person != people.end() ? person->second : std::string();
       if (c == &scratch) unmatched.push_back(std::move(scratch));
     }
     if (!unmatched.empty()) {
@@ -742,7 +1063,9 @@ class Reader {
   const Relationship* comments_rel_ = nullptr;
   const Relationship* vml_rel_ = nullptr;
   const Relationship* threaded_rel_ = nullptr;
-  std::vector<NoteIndex> index_;  // sorted like out_.comments (the notes of the comments part)
+  std::vector<NoteIndex> index_;   // sorted like out_.comments (the notes of the comments part)
+  const Part* current_ = nullptr;  // the part being read, for errors
+  const Utf8Text* current_text_ = nullptr;  // and its text
   CommentsResult out_;
 };
 
@@ -770,10 +1093,6 @@ void AppendUint(std::string& out, std::uint64_t v) {
   out.append(digits, end);
 }
 
-bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\r' || c == '\n';
-}
-
 // Copies `raw` (an element) with the values of the named attributes of its start tag replaced,
 // adding those it lacks.
 void AppendWithAttributes(std::string& out, std::string_view raw,
@@ -783,30 +1102,18 @@ void AppendWithAttributes(std::string& out, std::string_view raw,
     out += raw;
     return;
   }
-  std::size_t attrs_end = raw[tag_end - 2] == '/' ? tag_end - 2 : tag_end - 1;
-  std::size_t i = 1;
-  while (i < attrs_end && !IsSpace(raw[i])) ++i;
   std::vector<bool> done(set.size(), false);
   std::size_t copied = 0;
-  while (i < attrs_end) {
-    while (i < attrs_end && IsSpace(raw[i])) ++i;
-    std::size_t name_begin = i;
-    while (i < attrs_end && raw[i] != '=' && !IsSpace(raw[i])) ++i;
-    std::string_view name = raw.substr(name_begin, i - name_begin);
-    while (i < attrs_end && raw[i] != '"' && raw[i] != '\'') ++i;
-    if (i >= attrs_end) break;
-    char quote = raw[i];
-    std::size_t value_begin = ++i;
-    while (i < attrs_end && raw[i] != quote) ++i;
+  ForEachAttribute(raw, 0, [&](std::string_view name, std::size_t begin, std::size_t end) {
     for (std::size_t k = 0; k < set.size(); ++k) {
       if (done[k] || name != set[k].first) continue;
       done[k] = true;
-      out.append(raw, copied, value_begin - copied);
+      out.append(raw, copied, begin - copied);
       out += set[k].second;
-      copied = i;
+      copied = end;
     }
-    ++i;
-  }
+  });
+  std::size_t attrs_end = raw[tag_end - 2] == '/' ? tag_end - 2 : tag_end - 1;
   out.append(raw, copied, attrs_end - copied);
   for (std::size_t k = 0; k < set.size(); ++k) {
     if (done[k]) continue;
@@ -1030,20 +1337,22 @@ std::string ApplyEdits(std::string_view original, std::vector<Edit>& edits) {
   return out;
 }
 
-std::optional<Error> ParseExisting(std::string& buffer, pugi::xml_document& doc) {
-  pugi::xml_parse_result parsed = doc.load_buffer_inplace(
-      buffer.data(), buffer.size(), pugi::parse_default | pugi::parse_ws_pcdata_single);
-  if (parsed && doc.document_element()) return std::nullopt;
-  Error e;
-  e.offset = static_cast<std::uint64_t>(parsed.offset);
-  e.message = std::string("malformed XML: ") + (parsed ? "no root element" : parsed.description());
-  return e;
+WriteResult Malformed(const ScanError& e, bool converted) {
+  Error error;
+  if (!converted) error.offset = e.offset;
+  error.message = "malformed XML: " + e.message;
+  return {{}, std::move(error)};
 }
 
-WriteResult Unconvertible() {
-  Error e;
-  e.message = "the part is not UTF-8; it cannot be edited in place";
-  return {{}, std::move(e)};
+// The blocks an o:idmap data value lists ("1,2" or "1 2").
+void ParseBlocks(std::string_view list, std::vector<std::uint32_t>& out) {
+  for (std::size_t at = 0; at < list.size();) {
+    std::size_t sep = list.find_first_of(", ", at);
+    std::uint32_t block = 0;
+    if (ParseUint(list.substr(at, sep - at), block)) out.push_back(block);
+    if (sep == std::string_view::npos) break;
+    at = sep + 1;
+  }
 }
 
 }  // namespace
@@ -1056,7 +1365,7 @@ WriteResult WriteVmlDrawing(std::span<const CellComment> comments, std::string_v
   std::vector<Edit> edits;
   std::size_t notes_at = 0;  // where new notes go in `existing`: after its last note
   struct OldNote {
-    std::uint64_t key;
+    std::uint64_t key;  // 0: names no cell, never kept in place
     Range range;
     bool kept;  // an unchanged note stays where it is
   };
@@ -1066,66 +1375,57 @@ WriteResult WriteVmlDrawing(std::span<const CellComment> comments, std::string_v
   bool has_note_type = false;
   bool declare = false;    // the root does not bind v, o, x: every note declares them itself
   std::string root_close;  // for a root that was an empty element
-  std::string buffer(existing);
-  pugi::xml_document doc;
+  Utf8Text text;
+  std::string_view xml;
 
   if (!existing.empty()) {
-    if (auto e = ParseExisting(buffer, doc)) return {{}, std::move(e)};
-    pugi::xml_node root = doc.document_element();
-    auto root_range = RawRange(existing, buffer, root);
-    if (!root_range) return Unconvertible();
-    std::size_t tag_end = TagEnd(existing, root_range->begin);
-    if (existing[tag_end - 2] == '/') {
+    if (auto e = AsUtf8(existing, text)) return Malformed(*e, true);
+    xml = text.xml;
+    Element root;
+    Fragments fragments;
+    Bindings outer;
+    std::vector<Element> children, grandchildren;
+    if (auto e = RootElement(xml, root)) return Malformed(*e, text.was_converted);
+    if (auto e = AddBindings(xml, root, fragments, outer)) return Malformed(*e, text.was_converted);
+    if (auto e = ChildElements(xml, root, children)) return Malformed(*e, text.was_converted);
+    if (root.empty()) {
       // <xml .../>: reopened so that it can hold the notes.
-      edits.push_back({tag_end - 2, 2, ">"});
-      notes_at = tag_end;
-      root_close = "</" + std::string(root.name()) + ">";
+      edits.push_back({root.tag_end - 2, 2, ">"});
+      notes_at = root.tag_end;
+      root_close = "</" + std::string(root.name) + ">";
     } else {
-      notes_at = existing.rfind("</", root_range->end - 1);
+      notes_at = xml.rfind("</", root.range.end - 1);
     }
-    layout_at = tag_end;
-    for (std::string_view p : {"v", "o", "x"}) {
-      const char* uri = DeclaredAt(root, p);
-      std::string_view want = p == "v" ? kVmlNs : p == "o" ? kOfficeNs : kExcelNs;
-      if (uri == nullptr || want != uri) declare = true;
-    }
+    layout_at = root.tag_end;
+    declare = Lookup(outer, "v") != kVmlNs || Lookup(outer, "o") != kOfficeNs ||
+              Lookup(outer, "x") != kExcelNs;
 
-    for (pugi::xml_node n = root.first_child(); n; n = n.next_sibling()) {
-      if (n.type() != pugi::node_element) continue;
-      auto range = RawRange(existing, buffer, n);
-      if (!range) return Unconvertible();
+    for (const Element& child : children) {
+      pugi::xml_node n;
+      if (auto e = fragments.Parse(xml, child.range, n)) return Malformed(*e, text.was_converted);
       if (IsNoteShape(n)) {
         pugi::xml_node data = Child(n, kClientData);
         std::uint32_t row0 = 0, col0 = 0;
-        std::uint64_t key = 0;  // none: never kept in place
+        std::uint64_t key = 0;
         if (ParseUint(Child(data, "Row").child_value(), row0) &&
             ParseUint(Child(data, "Column").child_value(), col0) && row0 < kMaxRow &&
             col0 < kMaxColumn)
           key = CellKey(row0 + 1, col0 + 1);
-        old_notes.push_back({key, *range, false});
-        notes_at = range->end;
+        old_notes.push_back({key, child.range, false});
+        notes_at = child.range.end;
         continue;
       }
       std::string_view name = LocalName(n);
       if (name == kShapeLayout) {
         layout_at = std::string::npos;
-        if (pugi::xml_node map = Child(n, kIdMap)) {
-          pugi::xml_attribute data = map.attribute("data");
-          std::string_view list = data.value();
-          for (std::size_t at = 0; at < list.size();) {
-            std::size_t comma = list.find(',', at);
-            std::uint32_t block = 0;
-            if (ParseUint(list.substr(at, comma - at), block)) listed.push_back(block);
-            if (comma == std::string_view::npos) break;
-            at = comma + 1;
-          }
-          if (auto offset = OffsetIn(buffer, data.value()); offset && data) {
-            // The value as written (entities and all) ends at its closing quote.
-            std::size_t begin = *offset;
-            char quote = existing[begin - 1];
-            std::size_t end = existing.find(quote, begin);
-            if (end != std::string_view::npos) idmap_value = Range{begin, end};
-          }
+        if (auto e = ChildElements(xml, child, grandchildren))
+          return Malformed(*e, text.was_converted);
+        if (const Element* map = FindChild(grandchildren, kIdMap)) {
+          ForEachAttribute(xml, map->range.begin,
+                           [&](std::string_view attr, std::size_t begin, std::size_t end) {
+                             if (attr == "data") idmap_value = Range{begin, end};
+                           });
+          ParseBlocks(Child(n, kIdMap).attribute("data").value(), listed);
         }
       } else if (name == kShapeType &&
                  std::string_view(n.attribute("id").value()) == kNoteShapeType) {
@@ -1169,8 +1469,7 @@ WriteResult WriteVmlDrawing(std::span<const CellComment> comments, std::string_v
       auto it = keep_raw[k] ? by_cell.find(CellKey(c.row, c.col)) : by_cell.end();
       if (it == by_cell.end()) continue;
       OldNote& old = old_notes[it->second];
-      if (existing.substr(old.range.begin, old.range.end - old.range.begin) != c.raw_shape)
-        continue;
+      if (xml.substr(old.range.begin, old.range.end - old.range.begin) != c.raw_shape) continue;
       old.kept = true;
       in_place[k] = true;
     }
@@ -1270,79 +1569,70 @@ WriteResult WriteVmlDrawing(std::span<const CellComment> comments, std::string_v
   inserted += notes;
   inserted += root_close;
   edits.push_back({notes_at, 0, std::move(inserted)});
-  return {ApplyEdits(existing, edits), std::nullopt};
+  return {ApplyEdits(xml, edits), std::nullopt};
 }
 
 WriteResult UpdateThreadedComments(std::string_view existing,
                                    std::span<const CellComment> comments) {
-  std::string buffer(existing);
-  pugi::xml_document doc;
-  if (auto e = ParseExisting(buffer, doc)) return {{}, std::move(e)};
+  Utf8Text text;
+  if (auto e = AsUtf8(existing, text)) return Malformed(*e, true);
+  std::string_view xml = text.xml;
+  Element root;
+  std::vector<Element> children, parts;
+  if (auto e = RootElement(xml, root)) return Malformed(*e, text.was_converted);
+  if (auto e = ChildElements(xml, root, children)) return Malformed(*e, text.was_converted);
   // Cells with a thread, and the new text of the changed ones.
   std::unordered_map<std::uint64_t, const CellComment*> threads;
   for (const CellComment& c : comments)
     if (c.threaded) threads[CellKey(c.row, c.col)] = &c;
 
   std::vector<Edit> edits;
-  std::unordered_set<std::string_view> removed;  // ids of removed threads
+  std::unordered_set<std::string> removed;  // ids of removed threads
   std::unordered_set<std::uint64_t> done;
-  pugi::xml_node root = doc.document_element();
-  for (int pass = 0; pass < 2; ++pass) {
-    for (pugi::xml_node t = root.first_child(); t; t = t.next_sibling()) {
-      if (t.type() != pugi::node_element || LocalName(t) != kThreadedComment) continue;
-      pugi::xml_attribute parent = t.attribute("parentId");
-      if (pass == 1) {
-        // Replies go with their thread.
-        if (parent && removed.contains(parent.value())) {
-          auto range = RawRange(existing, buffer, t);
-          if (!range) return Unconvertible();
-          edits.push_back({range->begin, range->end - range->begin, ""});
-        }
-        continue;
-      }
-      if (parent) continue;
-      std::uint32_t row = 0, col = 0;
-      if (!ParseCellRef(t.attribute("ref").value(), row, col)) continue;
-      std::uint64_t key = CellKey(row, col);
-      auto it = threads.find(key);
-      bool first = done.insert(key).second;
-      if (it == threads.end()) {
-        auto range = RawRange(existing, buffer, t);
-        if (!range) return Unconvertible();
-        edits.push_back({range->begin, range->end - range->begin, ""});
-        removed.insert(t.attribute("id").value());
-        continue;
-      }
-      if (!first || !it->second->raw_note.empty()) continue;
-      std::string text = "<";
-      pugi::xml_node old_text = Child(t, kText);
-      std::string name = old_text ? old_text.name() : std::string(kText);
-      text += name + ">";
-      AppendEscaped(text, it->second->text);
-      text += "</" + name + ">";
-      if (old_text) {
-        auto range = RawRange(existing, buffer, old_text);
-        if (!range) return Unconvertible();
-        edits.push_back({range->begin, range->end - range->begin, std::move(text)});
-      } else {
-        // <threadedComment .../> or one without text: the text goes first inside it.
-        auto range = RawRange(existing, buffer, t);
-        if (!range) return Unconvertible();
-        std::string_view raw = existing.substr(range->begin, range->end - range->begin);
-        if (raw.ends_with("/>")) {
-          edits.push_back({range->end - 2, 2, ">" + text + "</" + std::string(t.name()) + ">"});
-        } else {
-          edits.push_back({range->begin + raw.find('>') + 1, 0, std::move(text)});
-        }
-      }
-      if (pugi::xml_node mentions = Child(t, kMentions)) {
-        auto range = RawRange(existing, buffer, mentions);
-        if (!range) return Unconvertible();
-        edits.push_back({range->begin, range->end - range->begin, ""});
-      }
+  std::vector<std::pair<Range, std::string>> replies;  // range, parentId
+  Fragments fragments;
+  for (const Element& child : children) {
+    pugi::xml_node t;
+    if (auto e = fragments.Parse(xml, child.range, t)) return Malformed(*e, text.was_converted);
+    if (LocalName(t) != kThreadedComment) continue;
+    if (pugi::xml_attribute parent = t.attribute("parentId")) {
+      replies.emplace_back(child.range, parent.value());
+      continue;
     }
+    std::uint32_t row = 0, col = 0;
+    if (!ParseCellRef(t.attribute("ref").value(), row, col)) continue;
+    std::uint64_t key = CellKey(row, col);
+    auto it = threads.find(key);
+    bool first = done.insert(key).second;
+    if (it == threads.end()) {
+      edits.push_back({child.range.begin, child.range.end - child.range.begin, ""});
+      removed.insert(t.attribute("id").value());
+      continue;
+    }
+    if (!first || !it->second->raw_note.empty()) continue;
+    if (auto e = ChildElements(xml, child, parts)) return Malformed(*e, text.was_converted);
+    const Element* old_text = FindChild(parts, kText);
+    std::string name = old_text ? std::string(old_text->name) : std::string(kText);
+    std::string replacement = "<" + name + ">";
+    AppendEscaped(replacement, it->second->text);
+    replacement += "</" + name + ">";
+    if (old_text) {
+      edits.push_back({old_text->range.begin, old_text->range.end - old_text->range.begin,
+                       std::move(replacement)});
+    } else if (child.empty()) {
+      edits.push_back(
+          {child.tag_end - 2, 2, ">" + replacement + "</" + std::string(child.name) + ">"});
+    } else {
+      edits.push_back({child.tag_end, 0, std::move(replacement)});
+    }
+    // Mentions point into the old text by offset.
+    if (const Element* mentions = FindChild(parts, kMentions))
+      edits.push_back({mentions->range.begin, mentions->range.end - mentions->range.begin, ""});
   }
-  return {ApplyEdits(existing, edits), std::nullopt};
+  // Replies go with their thread.
+  for (const auto& [range, parent] : replies)
+    if (removed.contains(parent)) edits.push_back({range.begin, range.end - range.begin, ""});
+  return {ApplyEdits(xml, edits), std::nullopt};
 }
 
 }  // namespace sheetwise::xlsx

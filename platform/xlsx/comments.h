@@ -95,9 +95,10 @@ std::string WriteCommentsPart(std::span<const CellComment> comments);
 
 /// What a writer that edits an existing part returns.
 struct [[nodiscard]] WriteResult {
-  std::string bytes;
-  /// `existing` is not well-formed XML (its content cannot be kept): file and part are empty,
-  /// the offset is in `existing`; bytes are then empty.
+  std::string bytes;  ///< the new part, UTF-8 (an existing part in UTF-16 is converted)
+  /// `existing` is not well-formed XML, so its content cannot be kept: the message and the
+  /// offset in `existing` (none for a part that is not UTF-8); file and part are left for the
+  /// caller to fill in. bytes are then empty.
   std::optional<Error> error;
 };
 
@@ -105,11 +106,14 @@ struct [[nodiscard]] WriteResult {
 /// (empty when none): its root element, its shapes that are not notes (form controls, other
 /// ObjectTypes) and its other elements (shapelayout, shapetypes) are kept byte for byte, except
 /// that the o:idmap data is extended when the shape ids use a 1024-block it does not list.
-/// Notes of `existing` are all dropped and the notes of `comments` written in their place (sorted
-/// by row/col): from raw_shape when set, else generated as Excel does (a hidden box anchored
-/// right of the cell, x:Row/x:Column 0-based, _x0000_s ids unique in the drawing, taken from the
-/// blocks listed first, then from the next free blocks). `id_block` is the first block of a
-/// new drawing (Excel gives each sheet its own); it is unused when `existing` lists blocks.
+/// A note of `existing` whose bytes are the raw_shape of the comment on its cell stays where it
+/// is (unchanged notes give back `existing` byte for byte); its other notes are dropped, and
+/// the remaining notes of `comments` are written after its last note (sorted by row/col): from
+/// raw_shape when set and naming the comment's cell, else generated as Excel does (a hidden box
+/// anchored right of the cell, x:Row/x:Column 0-based, _x0000_s ids unique in the drawing,
+/// taken from the blocks listed first, then from the next free blocks). `id_block` is the first
+/// block of a new drawing (Excel gives sheet N block N); unused when `existing` lists blocks.
+/// Comments outside the grid are left out.
 WriteResult WriteVmlDrawing(std::span<const CellComment> comments, std::string_view existing,
                             std::uint32_t id_block = 1);
 

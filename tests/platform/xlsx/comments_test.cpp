@@ -444,6 +444,28 @@ TEST(CommentsWrite, TextIsEscapedAndReadsBack) {
   ASSERT_EQ(read.comments.size(), std::size(decodes));
   for (std::size_t i = 0; i < std::size(decodes); ++i)
     EXPECT_EQ(read.comments[i].text, decodes[i].text) << decodes[i].xml;
+
+  // A part in UTF-16 (with its BOM) reads as UTF-8; its raw note is the UTF-8 form.
+  const std::u16string wide =
+      u"\uFEFF<comments xmlns=\"http://schemas.openxmlformats.org/spreadsheetml/2006/main\">"
+      u"<authors><author>Zoë</author></authors><commentList><comment ref=\"A1\" "
+      u"authorId=\"0\"><text><t>城 😇</t></text></comment></commentList></comments>";
+  std::string utf16;
+  for (char16_t c : wide) {
+    utf16 += static_cast<char>(c & 0xFF);
+    utf16 += static_cast<char>(c >> 8);
+  }
+  read = ReadBook({utf16});
+  ASSERT_FALSE(read.error) << read.error->ToString();
+  ASSERT_EQ(read.comments.size(), 1u);
+  EXPECT_EQ(read.comments[0].author, "Zoë");
+  EXPECT_EQ(read.comments[0].text, "城 😇");
+  EXPECT_EQ(read.comments[0].raw_note,
+            "<comment ref=\"A1\" authorId=\"0\"><text><t>城 😇</t></text></comment>");
+  // ... and its errors carry no offset, which would not be one in the file.
+  read = ReadBook({utf16.substr(0, utf16.size() - 4)});
+  ASSERT_TRUE(read.error.has_value());
+  EXPECT_FALSE(read.error->offset.has_value());
 }
 
 TEST(CommentsWrite, RawNotesFollowTheNewAuthorsTableAndCells) {
