@@ -1071,12 +1071,16 @@ class Reader {
 
 // ---- Writing --------------------------------------------------------------------------------
 
-// Positions of `comments` sorted by cell; of two on one cell the later wins.
+// Positions of `comments` sorted by cell; of two on one cell the later wins; a comment outside
+// the grid has no cell to carry it and is left out.
 std::vector<std::size_t> SortedUnique(std::span<const CellComment> comments) {
   std::vector<std::pair<std::uint64_t, std::size_t>> keyed;
   keyed.reserve(comments.size());
-  for (std::size_t i = 0; i < comments.size(); ++i)
-    keyed.emplace_back(CellKey(comments[i].row, comments[i].col), i);
+  for (std::size_t i = 0; i < comments.size(); ++i) {
+    const CellComment& c = comments[i];
+    if (c.row >= 1 && c.row <= kMaxRow && c.col >= 1 && c.col <= kMaxColumn)
+      keyed.emplace_back(CellKey(c.row, c.col), i);
+  }
   std::sort(keyed.begin(), keyed.end());
   std::vector<std::size_t> order;
   order.reserve(keyed.size());
@@ -1174,7 +1178,6 @@ std::string WriteCommentsPart(std::span<const CellComment> comments) {
   for (std::size_t k = 0; k < order.size(); ++k) {
     const CellComment& c = comments[order[k]];
     std::string ref = FormatCellRef(c.row, c.col);
-    if (ref.empty()) continue;  // outside the grid: no cell to carry it
     id_text.clear();
     AppendUint(id_text, author_of[k]);
     if (!c.raw_note.empty()) {
@@ -1507,7 +1510,6 @@ WriteResult WriteVmlDrawing(std::span<const CellComment> comments, std::string_v
   bool any_note = false;
   for (std::size_t k = 0; k < order.size(); ++k) {
     const CellComment& c = comments[order[k]];
-    if (c.row == 0 || c.row > kMaxRow || c.col == 0 || c.col > kMaxColumn) continue;
     if (in_place[k]) continue;
     any_note = true;
     if (keep_raw[k]) {

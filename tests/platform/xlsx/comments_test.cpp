@@ -503,7 +503,9 @@ TEST(CommentsWrite, RawNotesFollowTheNewAuthorsTableAndCells) {
   edited.back().text = "later";
   edited.back().raw_note.clear();
   edited[0].col = 4;  // moved to D1 with its raw note
+  edited.push_back({0, 1, "no cell", "Nobody", false, "", "", ""});
   part = WriteCommentsPart(edited);
+  EXPECT_EQ(part.find("Nobody"), std::string::npos);
   EXPECT_NE(part.find(R"(<authors><author>Yves</author><author>Xena</author></authors>)"),
             std::string::npos)
       << part;
