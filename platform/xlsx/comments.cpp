@@ -1638,3 +1638,15 @@ WriteResult UpdateThreadedComments(std::string_view existing,
 }
 
 }  // namespace sheetwise::xlsx
+
+namespace sheetwise::xlsx {
+
+// Cell texts use the same escapes as comments.
+std::string DecodeCellEscapes(std::string text) {
+  return DecodeEscapes(std::move(text));
+}
+void AppendXmlEscaped(std::string& out, std::string_view text) {
+  AppendEscaped(out, text);
+}
+
+}  // namespace sheetwise::xlsx

@@ -251,7 +251,7 @@ WorkbookResult Workbook::FromPackage(std::unique_ptr<Package> package) {
         if (si.type() != pugi::node_element || LocalName(si) != "si") continue;
         std::string text;
         AppendPlainText(si, text);
-        wb->shared_strings_.push_back(std::move(text));
+        wb->shared_strings_.push_back(DecodeCellEscapes(std::move(text)));
       }
     }
   }

@@ -148,6 +148,9 @@ class Workbook {
   static WorkbookResult FromPackage(std::unique_ptr<Package> package);
 
   const Package& package() const { return *package_; }
+  /// Hands the package over (to an editable book built from this reader); the workbook must not
+  /// read sheets afterwards.
+  std::unique_ptr<Package> ReleasePackage() { return std::move(package_); }
   /// The workbook part's name ("xl/workbook.xml").
   const std::string& workbook_part() const { return workbook_part_; }
   /// Sheets in tab order (worksheets and chart sheets).

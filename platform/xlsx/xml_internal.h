@@ -34,4 +34,10 @@ inline pugi::xml_node Child(const pugi::xml_node& node, std::string_view name) {
 /// with the prefix-free name and no unprefixed attribute of that name exists).
 pugi::xml_attribute Attribute(const pugi::xml_node& node, std::string_view name);
 
+/// Text with Excel's _xHHHH_ escapes decoded (a literal "_x005F_" protects an underscore).
+std::string DecodeCellEscapes(std::string text);
+/// Appends text as XML content or attribute value: entities for markup, _xHHHH_ for what XML
+/// cannot carry, a literal "_xHHHH_" protected, U+FFFD for broken UTF-8.
+void AppendXmlEscaped(std::string& out, std::string_view text);
+
 }  // namespace sheetwise::xlsx

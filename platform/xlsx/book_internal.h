@@ -1,0 +1,180 @@
+// The inside of Book and Sheet: cell storage with the file's bytes kept for unchanged cells, and
+// what the writer needs to regenerate only what changed.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/xlsx/book.h"
+
+namespace sheetwise::xlsx {
+
+inline constexpr std::uint32_t kNone = 0xFFFFFFFFu;
+// A cell's text index with this bit refers to the book's other strings (inline strings,
+// formula results, errors), without it to the shared strings.
+inline constexpr std::uint32_t kOtherString = 0x80000000u;
+
+/// One cell. `raw_len` != 0: the cell is unchanged and its XML is bytes [raw_begin, raw_begin +
+/// raw_len) of the sheet's part.
+struct StoredCell {
+  std::uint32_t col = 0;
+  std::uint32_t style = 0;
+  std::uint32_t text = kNone;     // kText, kError: string index
+  std::uint32_t formula = kNone;  // index into Sheet::Data::formulas
+  std::uint32_t raw_begin = 0;
+  std::uint32_t raw_len = 0;
+  double number = 0;
+  ValueKind kind = ValueKind::kEmpty;
+  bool has_style = false;  // written with s="..."
+  bool shared_master = false;
+  bool restyled = false;               // raw is valid but for its s attribute (a style-only change)
+  std::uint32_t shared_index = kNone;  // si of a shared formula (master or follower)
+};
+
+struct Row {
+  std::vector<StoredCell> cells;  // ascending columns
+  std::uint32_t raw_begin = 0;    // the <row ...> start tag in the part; raw_len 0: none
+  std::uint32_t raw_len = 0;
+  std::uint32_t style = kNone;  // row style (s with customFormat)
+  bool present = false;         // the row exists (cells or a row element of its own)
+  bool tag_changed = false;     // the start tag must be regenerated
+};
+
+/// Rows in pages of 1024, so that a sheet with one cell at row 1,000,000 costs one page.
+class RowStore {
+ public:
+  static constexpr std::uint32_t kPage = 1024;
+  Row* Find(std::uint32_t row) {
+    const std::uint32_t p = (row - 1) / kPage;
+    if (p >= pages_.size() || !pages_[p]) return nullptr;
+    Row& r = (*pages_[p])[(row - 1) % kPage];
+    return r.present ? &r : nullptr;
+  }
+  const Row* Find(std::uint32_t row) const { return const_cast<RowStore*>(this)->Find(row); }
+  Row& Get(std::uint32_t row) {
+    const std::uint32_t p = (row - 1) / kPage;
+    if (p >= pages_.size()) pages_.resize(p + 1);
+    if (!pages_[p]) pages_[p] = std::make_unique<std::array<Row, kPage>>();
+    Row& r = (*pages_[p])[(row - 1) % kPage];
+    if (!r.present) {
+      r.present = true;
+      if (row > max_row_) max_row_ = row;
+    }
+    return r;
+  }
+  std::uint32_t max_row() const { return max_row_; }
+  /// Calls fn(row_number, Row&) for every present row, ascending.
+  template <typename Fn>
+  void ForEach(Fn&& fn) const {
+    for (std::size_t p = 0; p < pages_.size(); ++p) {
+      if (!pages_[p]) continue;
+      for (std::uint32_t i = 0; i < kPage; ++i) {
+        const Row& r = (*pages_[p])[i];
+        if (r.present) fn(static_cast<std::uint32_t>(p * kPage + i + 1), r);
+      }
+    }
+  }
+
+ private:
+  std::vector<std::unique_ptr<std::array<Row, kPage>>> pages_;
+  std::uint32_t max_row_ = 0;
+};
+
+struct SharedFormula {
+  std::uint32_t row = 0, col = 0;  // the master cell
+  std::string formula;             // the master's formula text
+  std::string ref;                 // the group's range
+};
+
+struct Sheet::Data {
+  // The sheet as the workbook part lists it.
+  std::string part;    // "xl/worksheets/sheet1.xml"; empty for a new sheet
+  std::string rel_id;  // in the workbook's relationships
+  std::uint32_t sheet_id = 0;
+  std::string original_name;  // the name in the file (renames regenerate the <sheet> element)
+  const std::string* bytes = nullptr;  // the part's bytes in the book's package (raw spans)
+  std::string prefix;                  // namespace prefix of the main namespace ("x:" or "")
+
+  RowStore rows;
+  std::uint32_t max_col = 0;
+  std::vector<std::string> formulas;
+  std::map<std::uint32_t, SharedFormula> shared;  // si -> master
+
+  std::unordered_map<std::uint64_t, CellComment> comments;
+  SheetCommentParts comment_parts;
+
+  std::vector<ColumnInfo> columns;  // from <cols>, then as set
+  // What changed since the file was read (kept across saves: every save regenerates from the
+  // file as read, so a sheet changed once is written from the model from then on).
+  bool cells_changed = false;
+  bool comments_changed = false;
+  bool columns_changed = false;
+  std::string sheet_rels_part;  // assigned at the first save that needs it
+
+  static std::uint64_t Key(std::uint32_t row, std::uint32_t col) {
+    return (std::uint64_t{row} << 16) | col;
+  }
+  StoredCell* FindCell(std::uint32_t row, std::uint32_t col);
+  const StoredCell* FindCell(std::uint32_t row, std::uint32_t col) const {
+    return const_cast<Data*>(this)->FindCell(row, col);
+  }
+  /// The cell, created (with its row's style) when missing.
+  StoredCell& GetCell(std::uint32_t row, std::uint32_t col);
+};
+
+struct StyleRecipe {
+  std::uint32_t base = 0;
+  std::string format;  // new number format code, or empty
+  int bold = -1;       // 0/1: new boldness; -1: unchanged
+};
+
+class BookImpl {
+ public:
+  Book* owner = nullptr;
+  std::unique_ptr<Package> package;  // the file as read (or the template of a new book)
+  std::string workbook_part;
+  std::vector<std::shared_ptr<Sheet>> sheets;
+  bool date1904 = false;
+  std::size_t active = 0;
+  std::size_t original_active = 0;
+  bool sheets_changed = false;  // added, renamed, reordered, activated
+  bool has_formulas = false;
+
+  // Shared strings: the file's (plain text) and those added since.
+  std::deque<std::string> shared;  // a deque: shared_index views into it stay valid
+  std::size_t shared_in_file = 0;
+  std::unordered_map<std::string_view, std::uint32_t> shared_index;  // plain items only
+  std::deque<std::string> other;                                     // kOtherString texts
+
+  // Styles: the file's cellXfs and those derived since.
+  std::vector<StyleInfo> styles;
+  std::size_t styles_in_file = 0;
+  std::vector<StyleRecipe> recipes;  // for styles[styles_in_file + i]
+  std::map<std::tuple<std::uint32_t, std::string, int>, std::uint32_t> derived;
+
+  bool modified = false;
+
+  std::uint32_t AddShared(std::string_view text);
+  std::uint32_t AddOther(std::string_view text);
+  std::string_view Text(std::uint32_t index) const {
+    if (index == kNone) return {};
+    if (index & kOtherString) return other[index & ~kOtherString];
+    return shared[index];
+  }
+  static BookResult Load(std::unique_ptr<Package> package);
+  /// The file's bytes; empty with `*error` set when a part cannot be written.
+  std::string Serialize(std::optional<Error>* error);
+};
+
+/// A formula of the cell at (row, col) moved by (drow, dcol): relative references shift,
+/// $-anchored parts stay; quoted text and sheet names are left alone.
+std::string TranslateFormula(std::string_view formula, int drow, int dcol);
+
+}  // namespace sheetwise::xlsx
