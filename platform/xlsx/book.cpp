@@ -9,6 +9,7 @@
 #include "platform/win/locale.h"
 #include "platform/xlsx/book_internal.h"
 #include "platform/xlsx/xml_internal.h"
+#include "platform/xlsx/xml_scan.h"
 
 namespace sheetwise::xlsx {
 namespace {
@@ -41,15 +42,14 @@ std::size_t ElementEnd(std::string_view bytes, std::size_t begin, std::string_vi
   }
   if (i >= bytes.size()) return std::string_view::npos;
   if (bytes[i - 1] == '/') return i + 1;
-  const std::string close = "</" + std::string(qname);
-  std::size_t at = bytes.find(close, i);
-  while (at != std::string_view::npos) {
-    std::size_t after = at + close.size();
+  for (std::size_t at = bytes.find("</", i); at != std::string_view::npos;
+       at = bytes.find("</", at + 2)) {
+    if (bytes.compare(at + 2, qname.size(), qname) != 0) continue;
+    std::size_t after = at + 2 + qname.size();
     while (after < bytes.size() && (bytes[after] == ' ' || bytes[after] == '\t' ||
                                     bytes[after] == '\r' || bytes[after] == '\n'))
       ++after;
     if (after < bytes.size() && bytes[after] == '>') return after + 1;
-    at = bytes.find(close, at + 1);
   }
   return std::string_view::npos;
 }
@@ -139,10 +139,36 @@ StoredCell& Sheet::Data::GetCell(std::uint32_t row, std::uint32_t col) {
 // BookImpl
 
 std::uint32_t BookImpl::AddShared(std::string_view text) {
-  if (auto it = shared_index.find(text); it != shared_index.end()) return it->second;
+  auto hash_of = [](std::string_view s) {
+    std::uint64_t h = 14695981039346656037ull;  // FNV-1a
+    for (unsigned char c : s) h = (h ^ c) * 1099511628211ull;
+    return static_cast<std::uint32_t>(h ^ (h >> 32));
+  };
+  auto insert = [this](std::uint32_t hash, std::uint32_t index) {
+    const std::size_t mask = text_slots.size() - 1;
+    for (std::size_t i = hash & mask;; i = (i + 1) & mask)
+      if (text_slots[i].second == 0) {
+        text_slots[i] = {hash, index + 1};
+        return;
+      }
+  };
+  if ((shared.size() + 1) * 2 > text_slots.size()) {
+    std::size_t size = 1024;
+    while (size < (shared.size() + 1) * 4) size *= 2;
+    text_slots.assign(size, {0, 0});
+    indexed = 0;
+  }
+  for (; indexed < shared.size(); ++indexed)
+    insert(hash_of(shared[indexed]), static_cast<std::uint32_t>(indexed));
+  const std::uint32_t hash = hash_of(text);
+  const std::size_t mask = text_slots.size() - 1;
+  for (std::size_t i = hash & mask; text_slots[i].second != 0; i = (i + 1) & mask)
+    if (text_slots[i].first == hash && shared[text_slots[i].second - 1] == text)
+      return text_slots[i].second - 1;
   shared.emplace_back(text);
-  const std::uint32_t index = static_cast<std::uint32_t>(shared.size() - 1);
-  shared_index.emplace(shared.back(), index);
+  const auto index = static_cast<std::uint32_t>(shared.size() - 1);
+  insert(hash, index);
+  indexed = shared.size();
   return index;
 }
 
@@ -155,7 +181,7 @@ namespace {
 
 // Reads one worksheet part into `data`. The part is parsed from a copy (in place); cell and row
 // spans refer to the package's bytes, which the book keeps.
-std::optional<Error> LoadSheet(BookImpl& impl, const Workbook& wb, Sheet::Data& data) {
+std::optional<Error> LoadSheetTree(BookImpl& impl, const Workbook& wb, Sheet::Data& data) {
   const Package& pkg = wb.package();
   const Part* part = pkg.FindPart(data.part);
   if (part == nullptr) return pkg.MakeError(data.part, "the worksheet part is missing");
@@ -273,7 +299,7 @@ std::optional<Error> LoadSheet(BookImpl& impl, const Workbook& wb, Sheet::Data& 
         }
       }
       const bool has_value = v || t == "inlineStr";
-      const auto where = FormatCellRef(row_no, cell.col);
+      auto where = [&]() { return FormatCellRef(row_no, cell.col); };
       if (!has_value) {
         cell.kind = ValueKind::kEmpty;
       } else if (t.empty() || t == "n") {
@@ -281,13 +307,13 @@ std::optional<Error> LoadSheet(BookImpl& impl, const Workbook& wb, Sheet::Data& 
         std::string_view sv = value;
         auto [p, ec] = std::from_chars(sv.data(), sv.data() + sv.size(), cell.number);
         if (ec != std::errc() || p != sv.data() + sv.size())
-          return fail("bad number '" + std::string(sv) + "' in cell " + where, c.offset_debug());
+          return fail("bad number '" + std::string(sv) + "' in cell " + where(), c.offset_debug());
       } else if (t == "s") {
         cell.kind = ValueKind::kText;
         std::uint32_t si = 0;
         if (!ParseUint(value, si) || si >= shared_strings.size())
           return fail(
-              "shared string index '" + std::string(value) + "' out of range in cell " + where,
+              "shared string index '" + std::string(value) + "' out of range in cell " + where(),
               c.offset_debug());
         cell.text = si;
       } else if (t == "str" || t == "inlineStr") {
@@ -309,7 +335,7 @@ std::optional<Error> LoadSheet(BookImpl& impl, const Workbook& wb, Sheet::Data& 
         cell.kind = ValueKind::kBool;
         std::string_view bv = value;
         if (bv != "0" && bv != "1" && bv != "true" && bv != "false")
-          return fail("bad boolean '" + std::string(bv) + "' in cell " + where, c.offset_debug());
+          return fail("bad boolean '" + std::string(bv) + "' in cell " + where(), c.offset_debug());
         cell.number = XmlTrue(bv) ? 1 : 0;
       } else if (t == "e") {
         cell.kind = ValueKind::kError;
@@ -317,11 +343,11 @@ std::optional<Error> LoadSheet(BookImpl& impl, const Workbook& wb, Sheet::Data& 
       } else if (t == "d") {
         std::optional<double> serial = IsoToSerial(value, impl.date1904);
         if (!serial)
-          return fail("bad date '" + std::string(value) + "' in cell " + where, c.offset_debug());
+          return fail("bad date '" + std::string(value) + "' in cell " + where(), c.offset_debug());
         cell.kind = ValueKind::kNumber;
         cell.number = *serial;
       } else {
-        return fail("unknown cell type '" + std::string(t) + "' in cell " + where,
+        return fail("unknown cell type '" + std::string(t) + "' in cell " + where(),
                     c.offset_debug());
       }
       if (cell.col > data.max_col) data.max_col = cell.col;
@@ -331,6 +357,243 @@ std::optional<Error> LoadSheet(BookImpl& impl, const Workbook& wb, Sheet::Data& 
   return std::nullopt;
 }
 
+// Reads the columns of a worksheet's <cols>; false for a bad range.
+bool ReadColumns(const pugi::xml_node& root, Sheet::Data& data) {
+  for (pugi::xml_node c = Child(root, "cols").first_child(); c; c = c.next_sibling()) {
+    if (LocalName(c) != "col") continue;
+    ColumnInfo col;
+    if (!ParseUint(c.attribute("min").value(), col.min) ||
+        !ParseUint(c.attribute("max").value(), col.max) || col.min == 0 || col.max < col.min ||
+        col.max > kMaxColumn)
+      return false;
+    col.width = c.attribute("width").as_double();
+    col.custom_width = XmlTrue(c.attribute("customWidth").value());
+    col.hidden = XmlTrue(c.attribute("hidden").value());
+    data.columns.push_back(col);
+  }
+  return true;
+}
+
+// The fast way to read a worksheet: its rows and cells scanned straight from the part's bytes
+// (a large sheet is mostly <sheetData>), everything else parsed as a tree. False for anything
+// it does not handle or finds wrong; the tree reader then reads the sheet or reports the error.
+bool ScanSheet(BookImpl& impl, std::size_t shared_count, std::string_view xml, Sheet::Data& data) {
+  using scan::Tag;
+  std::size_t pos = 0;
+  Tag tag;
+  bool failed = false;
+  if (!scan::NextTag(xml, pos, xml.size(), tag, &failed) || tag.kind != Tag::kStart ||
+      tag.local != "worksheet")
+    return false;
+  const std::string prefix(tag.qname.substr(0, tag.qname.size() - tag.local.size()));
+  const std::string sd_name = prefix + "sheetData";
+  std::size_t sd = std::string_view::npos;
+  for (std::size_t at = xml.find("<" + sd_name, pos); at != std::string_view::npos;
+       at = xml.find("<" + sd_name, at + 1)) {
+    const char next = at + 1 + sd_name.size() < xml.size() ? xml[at + 1 + sd_name.size()] : 0;
+    if (next == '>' || next == '/' || next == ' ' || next == '\t' || next == '\r' || next == '\n') {
+      sd = at;
+      break;
+    }
+  }
+  if (sd == std::string_view::npos) return false;
+  std::size_t p = sd;
+  if (!scan::NextTag(xml, p, xml.size(), tag, &failed) || tag.local != "sheetData") return false;
+  std::size_t content_end = tag.end;
+  std::size_t tail = tag.end;
+  if (tag.kind == Tag::kStart) {
+    content_end = xml.find("</" + sd_name, tag.end);
+    if (content_end == std::string_view::npos) return false;
+    tail = xml.find('>', content_end);
+    if (tail == std::string_view::npos) return false;
+    ++tail;
+  }
+  // Everything but the rows, as a tree: well-formed, and its columns.
+  {
+    std::string rest;
+    rest.reserve(sd + (xml.size() - tail) + 32);
+    rest.append(xml.substr(0, sd));
+    rest += "<" + sd_name + "/>";
+    rest.append(xml.substr(tail));
+    pugi::xml_document doc;
+    if (!doc.load_buffer_inplace(rest.data(), rest.size(), pugi::parse_default)) return false;
+    if (!ReadColumns(doc.document_element(), data)) return false;
+  }
+  data.prefix = prefix;
+  if (tag.kind == Tag::kEmpty) return true;
+
+  const std::size_t limit = content_end;
+  pos = tag.end;
+  std::uint32_t row_no = 0;
+  std::string text, ftext, vtext;
+  std::string_view a;
+  while (scan::NextTag(xml, pos, limit, tag, &failed)) {
+    if (tag.local != "row") {
+      if (tag.kind == Tag::kStart && !scan::SkipElement(xml, pos, limit)) return false;
+      if (tag.kind == Tag::kEnd) return false;
+      continue;
+    }
+    if (tag.kind == Tag::kEnd) return false;
+    bool entity = false;
+    const bool has_r = scan::Attribute(tag.attributes, "r", a, &entity);
+    if (has_r) {
+      std::uint32_t n = 0;
+      if (entity || !ParseUint(a, n) || n == 0 || n > kMaxRow || n <= row_no) return false;
+      row_no = n;
+    } else if (++row_no > kMaxRow) {
+      return false;
+    }
+    Row& row = data.rows.Get(row_no);
+    row.raw_begin = static_cast<std::uint32_t>(tag.begin);
+    row.raw_len = static_cast<std::uint32_t>(tag.end - tag.begin);
+    row.tag_changed = !has_r;
+    if (scan::Attribute(tag.attributes, "customFormat", a) && XmlTrue(a)) {
+      std::uint32_t st = 0;
+      if (scan::Attribute(tag.attributes, "s", a) && ParseUint(a, st)) row.style = st;
+    }
+    if (tag.kind == Tag::kEmpty) continue;
+    std::uint32_t col_no = 0;
+    row.cells.reserve(16);
+    for (;;) {
+      if (!scan::NextTag(xml, pos, limit, tag, &failed)) return false;
+      if (tag.kind == Tag::kEnd) {
+        if (tag.local != "row") return false;
+        break;
+      }
+      if (tag.local != "c") {
+        if (tag.kind == Tag::kStart && !scan::SkipElement(xml, pos, limit)) return false;
+        continue;
+      }
+      StoredCell cell;
+      const std::size_t begin = tag.begin;
+      const bool cell_has_r = scan::Attribute(tag.attributes, "r", a, &entity);
+      if (cell_has_r) {
+        std::uint32_t cr = 0;
+        if (entity || !ParseCellRef(a, cr, cell.col) || cr != row_no) return false;
+      } else {
+        cell.col = col_no + 1;
+        if (cell.col > kMaxColumn) return false;
+        row.tag_changed = true;
+      }
+      if (cell.col <= col_no) return false;
+      col_no = cell.col;
+      if (scan::Attribute(tag.attributes, "s", a)) {
+        if (!ParseUint(a, cell.style)) return false;
+        cell.has_style = true;
+      }
+      std::string_view t;
+      (void)scan::Attribute(tag.attributes, "t", t);
+      bool has_v = false, has_f = false, has_is = false;
+      std::string_view ftype, fsi, fref;
+      vtext.clear();
+      ftext.clear();
+      text.clear();
+      if (tag.kind == Tag::kStart) {
+        for (;;) {
+          if (!scan::NextTag(xml, pos, limit, tag, &failed)) return false;
+          if (tag.kind == Tag::kEnd) {
+            if (tag.local != "c") return false;
+            break;
+          }
+          if (tag.local == "v") {
+            has_v = true;
+            if (tag.kind == Tag::kStart && !scan::Text(xml, pos, limit, "v", vtext)) return false;
+          } else if (tag.local == "f") {
+            has_f = true;
+            (void)scan::Attribute(tag.attributes, "t", ftype);
+            (void)scan::Attribute(tag.attributes, "si", fsi);
+            (void)scan::Attribute(tag.attributes, "ref", fref);
+            if (tag.kind == Tag::kStart && !scan::Text(xml, pos, limit, "f", ftext)) return false;
+          } else if (tag.local == "is") {
+            has_is = true;
+            if (tag.kind == Tag::kEmpty) continue;
+            // Rich text: the runs' texts joined; phonetic runs are reading aids.
+            for (;;) {
+              if (!scan::NextTag(xml, pos, limit, tag, &failed)) return false;
+              if (tag.kind == Tag::kEnd && tag.local == "is") break;
+              if (tag.kind != Tag::kStart) continue;
+              if (tag.local == "t") {
+                std::string piece;
+                if (!scan::Text(xml, pos, limit, "t", piece)) return false;
+                text += piece;
+              } else if (tag.local == "rPh") {
+                if (!scan::SkipElement(xml, pos, limit)) return false;
+              }
+            }
+          } else if (tag.kind == Tag::kStart && !scan::SkipElement(xml, pos, limit)) {
+            return false;
+          }
+        }
+      }
+      cell.raw_begin = static_cast<std::uint32_t>(begin);
+      cell.raw_len = cell_has_r ? static_cast<std::uint32_t>(pos - begin) : 0;
+      if (has_f) {
+        impl.has_formulas = true;
+        std::uint32_t si = 0;
+        if (ftype == "shared" && ParseUint(fsi, si)) {
+          cell.shared_index = si;
+          if (!ftext.empty()) {
+            cell.shared_master = true;
+            data.shared[si] = SharedFormula{row_no, cell.col, ftext, std::string(fref)};
+          }
+        }
+        if (!ftext.empty()) {
+          data.formulas.push_back(ftext);
+          cell.formula = static_cast<std::uint32_t>(data.formulas.size() - 1);
+        }
+      }
+      const bool has_value = has_v || t == "inlineStr";
+      if (!has_value) {
+        cell.kind = ValueKind::kEmpty;
+      } else if (t.empty() || t == "n") {
+        cell.kind = ValueKind::kNumber;
+        auto [q, ec] = std::from_chars(vtext.data(), vtext.data() + vtext.size(), cell.number);
+        if (ec != std::errc() || q != vtext.data() + vtext.size()) return false;
+      } else if (t == "s") {
+        cell.kind = ValueKind::kText;
+        std::uint32_t si = 0;
+        if (!ParseUint(vtext, si) || si >= shared_count) return false;
+        cell.text = si;
+      } else if (t == "str" || t == "inlineStr") {
+        cell.kind = ValueKind::kText;
+        cell.text = impl.AddOther(DecodeCellEscapes(t == "str" ? vtext : (has_is ? text : "")));
+      } else if (t == "b") {
+        cell.kind = ValueKind::kBool;
+        if (vtext != "0" && vtext != "1" && vtext != "true" && vtext != "false") return false;
+        cell.number = XmlTrue(vtext) ? 1 : 0;
+      } else if (t == "e") {
+        cell.kind = ValueKind::kError;
+        cell.text = impl.AddOther(vtext);
+      } else if (t == "d") {
+        std::optional<double> serial = IsoToSerial(vtext, impl.date1904);
+        if (!serial) return false;
+        cell.kind = ValueKind::kNumber;
+        cell.number = *serial;
+      } else {
+        return false;
+      }
+      if (cell.col > data.max_col) data.max_col = cell.col;
+      row.cells.push_back(cell);
+    }
+  }
+  return !failed;
+}
+
+std::optional<Error> LoadSheet(BookImpl& impl, const Workbook& wb, Sheet::Data& data) {
+  const Part* part = wb.package().FindPart(data.part);
+  if (part != nullptr && !g_tree_reader_only &&
+      ScanSheet(impl, wb.shared_strings().size(), part->bytes, data)) {
+    data.bytes = &part->bytes;
+    return std::nullopt;
+  }
+  // The tree reader starts afresh and names what is wrong.
+  data.rows = RowStore();
+  data.formulas.clear();
+  data.shared.clear();
+  data.columns.clear();
+  data.max_col = 0;
+  return LoadSheetTree(impl, wb, data);
+}
 }  // namespace
 
 BookResult BookImpl::Load(std::unique_ptr<Package> package) {
@@ -345,7 +608,6 @@ BookResult BookImpl::Load(std::unique_ptr<Package> package) {
   impl.date1904 = wb.date1904();
   impl.shared.assign(wb.shared_strings().begin(), wb.shared_strings().end());
   impl.shared_in_file = impl.shared.size();
-  for (std::size_t i = 0; i < impl.shared.size(); ++i) impl.shared_index.emplace(impl.shared[i], i);
   for (const CellStyle& s : wb.styles()) impl.styles.push_back(StyleInfo{s.format_code, s.bold});
   impl.styles_in_file = impl.styles.size();
 

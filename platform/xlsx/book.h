@@ -107,9 +107,6 @@ class Sheet {
   /// Highest row and column that hold a cell (0 when the sheet is empty).
   std::uint32_t max_row() const;
   std::uint32_t max_col() const;
-  /// Calls `fn(col, value)` for the cells of `row` in column order.
-  template <typename Fn>
-  void ForEachInRow(std::uint32_t row, Fn&& fn) const;
   /// Columns of `row` that hold a cell, ascending.
   std::vector<std::uint32_t> ColumnsInRow(std::uint32_t row) const;
   /// Every cell of the sheet, rows then columns.
@@ -205,10 +202,5 @@ class Book {
   friend class Sheet;
   std::unique_ptr<BookImpl> impl_;
 };
-
-template <typename Fn>
-void Sheet::ForEachInRow(std::uint32_t row, Fn&& fn) const {
-  for (std::uint32_t col : ColumnsInRow(row)) fn(col, Value(row, col));
-}
 
 }  // namespace sheetwise::xlsx

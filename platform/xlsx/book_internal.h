@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/xlsx/book.h"
+#include "platform/xlsx/xml_internal.h"
 
 namespace sheetwise::xlsx {
 
@@ -148,10 +149,14 @@ class BookImpl {
   bool has_formulas = false;
 
   // Shared strings: the file's (plain text) and those added since.
-  std::deque<std::string> shared;  // a deque: shared_index views into it stay valid
+  std::deque<std::string> shared;  // a deque: texts stay where they are as it grows
   std::size_t shared_in_file = 0;
-  std::unordered_map<std::string_view, std::uint32_t> shared_index;  // plain items only
-  std::deque<std::string> other;                                     // kOtherString texts
+  // Finds a text among `shared`: open addressing over (hash, index + 1) pairs, built on the
+  // first added text (a workbook only read never needs it). One probe is one cache line, which
+  // matters at a million strings.
+  std::vector<std::pair<std::uint32_t, std::uint32_t>> text_slots;
+  std::size_t indexed = 0;        // shared[0, indexed) are in text_slots
+  std::deque<std::string> other;  // kOtherString texts
 
   // Styles: the file's cellXfs and those derived since.
   std::vector<StyleInfo> styles;

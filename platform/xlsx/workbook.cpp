@@ -7,6 +7,7 @@
 #include <deque>
 
 #include "platform/xlsx/xml_internal.h"
+#include "platform/xlsx/xml_scan.h"
 
 namespace sheetwise::xlsx {
 namespace {
@@ -105,7 +106,52 @@ const char* SingleText(const pugi::xml_node& item) {
   return only ? only.child_value() : "";
 }
 
+// The shared strings scanned straight from the part's bytes (a large workbook holds a million);
+// false for anything unusual, which the tree parser then reads or reports.
+bool ScanSharedStrings(std::string_view xml, std::vector<std::string>& out) {
+  using scan::Tag;
+  std::size_t pos = 0;
+  Tag tag;
+  bool failed = false;
+  if (!scan::NextTag(xml, pos, xml.size(), tag, &failed) || tag.local != "sst") return false;
+  if (tag.kind == Tag::kEmpty) return true;
+  if (std::string_view count; scan::Attribute(tag.attributes, "uniqueCount", count)) {
+    std::uint32_t n = 0;
+    if (ParseUint(count, n) && n < (1u << 24)) out.reserve(n);
+  }
+  std::string piece;
+  while (scan::NextTag(xml, pos, xml.size(), tag, &failed)) {
+    if (tag.kind == Tag::kEnd)
+      return tag.local == "sst" && !scan::NextTag(xml, pos, xml.size(), tag, &failed) && !failed;
+    if (tag.local != "si") {
+      if (tag.kind == Tag::kStart && !scan::SkipElement(xml, pos, xml.size())) return false;
+      continue;
+    }
+    std::string& text = out.emplace_back();
+    if (tag.kind == Tag::kEmpty) continue;
+    // The texts of the item and of its runs; phonetic runs are reading aids.
+    for (;;) {
+      if (!scan::NextTag(xml, pos, xml.size(), tag, &failed)) return false;
+      if (tag.kind == Tag::kEnd) {
+        if (tag.local == "si") break;
+        continue;
+      }
+      if (tag.kind != Tag::kStart) continue;
+      if (tag.local == "t") {
+        if (!scan::Text(xml, pos, xml.size(), "t", piece)) return false;
+        text += piece;
+      } else if (tag.local == "rPh") {
+        if (!scan::SkipElement(xml, pos, xml.size())) return false;
+      }
+    }
+    if (text.find("_x") != std::string::npos) text = DecodeCellEscapes(std::move(text));
+  }
+  return false;  // the end tag of <sst> is missing
+}
+
 }  // namespace
+
+bool g_tree_reader_only = false;
 
 std::string_view BuiltinNumberFormat(std::uint32_t id) {
   return id < kBuiltinFormats.size() ? kBuiltinFormats[id] : std::string_view();
@@ -243,7 +289,10 @@ WorkbookResult Workbook::FromPackage(std::unique_ptr<Package> package) {
   }
 
   if (const Relationship* rel = pkg.FindRelationshipByType(part->name, "/sharedStrings")) {
-    if (const Part* sst = pkg.FindPart(rel->target)) {
+    const Part* sst = pkg.FindPart(rel->target);
+    if (sst != nullptr &&
+        (g_tree_reader_only || !ScanSharedStrings(sst->bytes, wb->shared_strings_))) {
+      wb->shared_strings_.clear();
       std::string sbuf = sst->bytes;
       pugi::xml_document sdoc;
       if (auto e = ParseXmlInPlace(pkg, sst->name, sbuf, sdoc)) return {nullptr, std::move(e)};

@@ -34,6 +34,10 @@ inline pugi::xml_node Child(const pugi::xml_node& node, std::string_view name) {
 /// with the prefix-free name and no unprefixed attribute of that name exists).
 pugi::xml_attribute Attribute(const pugi::xml_node& node, std::string_view name);
 
+/// Tests set it to read worksheets and shared strings with the tree parser only (to compare it
+/// with the scanners).
+extern bool g_tree_reader_only;
+
 /// Text with Excel's _xHHHH_ escapes decoded (a literal "_x005F_" protects an underscore).
 std::string DecodeCellEscapes(std::string text);
 /// Appends text as XML content or attribute value: entities for markup, _xHHHH_ for what XML

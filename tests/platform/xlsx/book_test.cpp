@@ -2,6 +2,7 @@
 // byte), new workbooks, styles, sheets and formulas, checked with an independent reader
 // (openpyxl 3.0.9 through openpyxl_dump.py, skipped when /usr/bin/python3 has no openpyxl).
 #include <gtest/gtest.h>
+#include <zip.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -20,13 +21,54 @@ namespace fs = std::filesystem;
 const fs::path kCorpus = fs::path(SW_SHARED_DIR) / "corpus" / "xlsx";
 const fs::path kDump = fs::path(__FILE__).parent_path() / "openpyxl_dump.py";
 
-std::string Run(const std::string& command) {
+std::string RunCommand(const std::string& command) {
   std::string out;
   FILE* p = ::popen(command.c_str(), "r");
   if (p == nullptr) return out;
   char buf[4096];
   while (std::size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
   ::pclose(p);
+  return out;
+}
+
+// A zip of the given parts (stored), as a damaged workbook for the readers.
+std::string ZipParts(const std::vector<std::pair<std::string, std::string>>& parts) {
+  zip_error_t error;
+  zip_error_init(&error);
+  zip_source_t* out = zip_source_buffer_create(nullptr, 0, 0, &error);
+  zip_source_keep(out);
+  zip_t* z = zip_open_from_source(out, ZIP_TRUNCATE, &error);
+  for (const auto& [name, bytes] : parts) {
+    zip_source_t* s = zip_source_buffer(z, bytes.data(), bytes.size(), 0);
+    zip_file_add(z, name.c_str(), s, ZIP_FL_OVERWRITE);
+  }
+  zip_close(z);
+  zip_source_open(out);
+  zip_source_seek(out, 0, SEEK_END);
+  const zip_int64_t size = zip_source_tell(out);
+  zip_source_seek(out, 0, SEEK_SET);
+  std::string bytes(static_cast<std::size_t>(size), '\0');
+  zip_source_read(out, bytes.data(), static_cast<zip_uint64_t>(size));
+  zip_source_close(out);
+  zip_source_free(out);
+  zip_error_fini(&error);
+  return bytes;
+}
+
+bool HaveSoffice() {
+  static const bool have = std::system("command -v soffice >/dev/null 2>&1") == 0;
+  return have;
+}
+
+// The "comments N" of every "count SHEET: cells C comments N" line of openpyxl_dump.py.
+std::vector<std::string> CommentCounts(const std::string& dump) {
+  std::vector<std::string> out;
+  for (std::size_t at = dump.find("count "); at != std::string::npos;
+       at = dump.find("count ", at + 1)) {
+    const std::size_t end = dump.find('\n', at);
+    const std::string line = dump.substr(at, end - at);
+    out.push_back(line.substr(0, line.find(':')) + line.substr(line.find(" comments")));
+  }
   return out;
 }
 
@@ -39,7 +81,7 @@ bool HaveOpenpyxl() {
 std::string Openpyxl(const fs::path& book, const std::vector<std::string>& cells = {}) {
   std::string cmd = "/usr/bin/python3 '" + kDump.string() + "' '" + book.string() + "'";
   for (const std::string& c : cells) cmd += " '" + c + "'";
-  return Run(cmd + " 2>&1");
+  return RunCommand(cmd + " 2>&1");
 }
 
 fs::path TempDir() {
@@ -68,6 +110,7 @@ TEST(Book, CorpusWorkbooksSurviveAOneCellChange) {
   if (!fs::exists(kCorpus)) GTEST_SKIP() << "no corpus at " << kCorpus;
   const fs::path dir = TempDir();
   int checked = 0;
+  std::vector<std::pair<fs::path, std::string>> for_libreoffice;  // file, sheet
   for (const auto& entry : fs::directory_iterator(kCorpus)) {
     if (entry.path().extension() != ".xlsx") continue;
     SCOPED_TRACE(entry.path().filename().string());
@@ -118,14 +161,83 @@ TEST(Book, CorpusWorkbooksSurviveAOneCellChange) {
       std::string out = Openpyxl(saved, {sheet.name() + "!" + FormatCellRef(row, col)});
       EXPECT_NE(out.find("value=str:Sheetwise \xE2\x9C\x93 <&>"), std::string::npos) << out;
       const std::string before_counts = Openpyxl(entry.path());
-      // Same sheets and comments; one more cell on the changed sheet.
+      // Same sheets, and the same comments on every sheet.
       EXPECT_EQ(out.substr(0, out.find("count")),
                 before_counts.substr(0, before_counts.find("count")));
+      EXPECT_EQ(CommentCounts(out), CommentCounts(before_counts));
     }
+    for_libreoffice.emplace_back(saved, sheet.name());
     ++checked;
   }
   EXPECT_GE(checked, 10);
+  if (HaveSoffice()) {
+    // LibreOffice opens every saved workbook and shows the new text on its sheet: each sheet
+    // goes to its own CSV file (sheet -1), named after the workbook and the sheet.
+    std::string cmd =
+        "cd '" + dir.string() + "' && HOME='" + dir.string() +
+        "' soffice --headless --norestore --convert-to "
+        "'csv:Text - txt - csv (StarCalc):44,34,76,1,,0,false,true,false,false,false,-1'"
+        " --outdir '" +
+        (dir / "csv").string() + "'";
+    for (const auto& [file, sheet] : for_libreoffice) cmd += " '" + file.filename().string() + "'";
+    RunCommand(cmd + " >/dev/null 2>&1");
+    for (const auto& [file, sheet] : for_libreoffice) {
+      const fs::path csv = dir / "csv" / (file.stem().string() + "-" + sheet + ".csv");
+      EXPECT_NE(ReadFile(csv).find("Sheetwise \xE2\x9C\x93 <&>"), std::string::npos)
+          << csv << " (LibreOffice)";
+    }
+  }
   fs::remove_all(dir);
+}
+
+TEST(Book, TheRowScannerReadsWhatTheTreeReaderReads) {
+  if (!fs::exists(kCorpus)) GTEST_SKIP() << "no corpus";
+  int sheets = 0;
+  for (const auto& entry : fs::directory_iterator(kCorpus)) {
+    if (entry.path().extension() != ".xlsx") continue;
+    SCOPED_TRACE(entry.path().filename().string());
+    g_tree_reader_only = true;
+    BookResult tree = Book::Open(entry.path());
+    g_tree_reader_only = false;
+    BookResult fast = Book::Open(entry.path());
+    ASSERT_TRUE(tree && fast);
+    for (std::size_t i = 0; i < tree.book->sheet_count(); ++i) {
+      const Sheet& a = tree.book->sheet(i);
+      const Sheet& b = fast.book->sheet(i);
+      const auto cells = a.CellPositions();
+      ASSERT_EQ(cells, b.CellPositions()) << a.name();
+      for (auto [r, c] : cells) {
+        ASSERT_TRUE(a.Value(r, c) == b.Value(r, c)) << a.name() << " " << FormatCellRef(r, c);
+        ASSERT_EQ(a.Formula(r, c), b.Formula(r, c));
+        ASSERT_EQ(a.StyleOf(r, c), b.StyleOf(r, c));
+        ASSERT_EQ(a.data().FindCell(r, c)->raw_len, b.data().FindCell(r, c)->raw_len);
+      }
+      ASSERT_EQ(a.data().columns.size(), b.data().columns.size());
+      ++sheets;
+    }
+    // Both write the same file after the same change.
+    tree.book->sheet(0).SetText(1, 1, "x");
+    fast.book->sheet(0).SetText(1, 1, "x");
+    EXPECT_TRUE(tree.book->Serialize() == fast.book->Serialize());
+  }
+  EXPECT_GT(sheets, 30);
+  // Damaged rows: the scanner gives way and the tree reader names the problem.
+  std::unique_ptr<Book> made = Book::New("S");
+  made->sheet(0).SetNumber(2, 2, 1);
+  std::string bytes = made->Serialize();
+  PackageResult pkg = Package::OpenFromMemory(bytes, "made");
+  ASSERT_TRUE(pkg);
+  std::string sheet_xml = pkg.package->FindPart("xl/worksheets/sheet1.xml")->bytes;
+  ASSERT_NE(sheet_xml.find("<v>1</v>"), std::string::npos);
+  sheet_xml.replace(sheet_xml.find("<v>1</v>"), 8, "<v>1x</v>");
+  std::vector<std::pair<std::string, std::string>> parts;
+  for (const Part& p : pkg.package->parts())
+    parts.emplace_back(p.name, p.name == "xl/worksheets/sheet1.xml" ? sheet_xml : p.bytes);
+  BookResult broken = Book::OpenFromMemory(ZipParts(parts), "broken.xlsx");
+  ASSERT_FALSE(broken);
+  EXPECT_NE(broken.error->ToString().find("xl/worksheets/sheet1.xml"), std::string::npos);
+  EXPECT_NE(broken.error->ToString().find("bad number '1x' in cell B2"), std::string::npos)
+      << broken.error->ToString();
 }
 
 TEST(Book, TranslatesRelativeReferencesOnly) {
