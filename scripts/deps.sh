@@ -10,6 +10,7 @@ packages=(
   xdg-utils
   libzip-dev libpugixml-dev
   python3 python3-ezdxf python3-openpyxl
+  libreoffice-calc-nogui  # a second, independent reader of the workbooks the tests write
 )
 
 missing=()

@@ -96,9 +96,9 @@ class Application {
   [[nodiscard]] bool SaveWorkbook(std::size_t index, const std::filesystem::path& path,
                                   std::string* error);
 
-  /// Starts watching the files of open workbooks: a file changed by another program is noticed
-  /// (by a watcher thread) and, on this thread, read again by PollFileChanges. Returns a file
-  /// descriptor that becomes readable when a change waits (for the host's event loop), or -1.
+  /// Starts watching the folders of open workbook files (inotify). Returns a file descriptor
+  /// that becomes readable when a file there changed, for the host's wait, or -1; the host then
+  /// calls PollFileChanges on this thread.
   int WatchFiles();
   /// Reads again every watched workbook whose file changed since it was read or saved by this
   /// application, fires SheetChange for every cell whose value changed, and returns how many

@@ -805,13 +805,10 @@ HRESULT FontObject::Call(DISPID id, WORD kind, const Args& args, VARIANT* result
   std::optional<bool> bold = AsBool(args.Value());
   if (!bold) return DISP_E_TYPEMISMATCH;
   if (r.extent_ == Extent::kRows) {
-    for (std::uint32_t row = r.r1_; row <= r.r2_; ++row) {
-      // The row's cells keep their own formats; each becomes bold.
-      std::vector<std::uint32_t> cols = r.sheet_->ColumnsInRow(row);
+    // The row's style goes to each of its cells and to the cells written later.
+    for (std::uint32_t row = r.r1_; row <= r.r2_; ++row)
       r.sheet_->SetRowStyle(row, book.StyleWithBold(r.sheet_->RowStyle(row).value_or(0), *bold));
-      for (std::uint32_t c : cols) (void)c;
-    }
-    // SetRowStyle gave every cell the row's style; widths follow.
+    // Bold text is wider: the columns are measured again at the next fit.
     r.book_->widths.erase(r.sheet_.get());
     return S_OK;
   }

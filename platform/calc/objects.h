@@ -54,8 +54,7 @@ struct AppState {
   bool visible = false;
   bool interactive = true;
   int next_book_number = 1;
-  int watch_fd = -1;   // inotify
-  int notify_fd = -1;  // eventfd the host waits on
+  int watch_fd = -1;  // inotify
   std::unique_ptr<Application> face;
 
   std::shared_ptr<BookState> NewBook();
