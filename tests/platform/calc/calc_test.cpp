@@ -319,6 +319,12 @@ TEST_F(CalcTest, CommentsBoldRowsAndColumnFitAreSavedForOtherReaders) {
   Var replaced = Var::Text(L"2A");
   EXPECT_EQ(Call(comment, 0x8A, DISPATCH_METHOD, {&replaced, &m2, &m3}).value.str(), L"2A");
   EXPECT_EQ(Call(comment, 0x8A, DISPATCH_METHOD).value.str(), L"2A");
+  // Start inserts at a character (1-based); Overwrite replaces from there.
+  Var insert = Var::Text(L"x"), at2 = Var::I4(2), no = Var::Bool(false), yes = Var::Bool(true);
+  EXPECT_EQ(Call(comment, 0x8A, DISPATCH_METHOD, {&insert, &at2, &no}).value.str(), L"2xA");
+  Var over = Var::Text(L"YZ");
+  EXPECT_EQ(Call(comment, 0x8A, DISPATCH_METHOD, {&over, &at2, &yes}).value.str(), L"2YZ");
+  EXPECT_EQ(Call(comment, 0x8A, DISPATCH_METHOD, {&replaced, &m2, &m3}).value.str(), L"2A");
   comment->Release();
   Put(a1, 0x6, Var::Text(L"Block name"));
   IDispatch* b1 = Cell(sheet, 1, 2);
@@ -339,7 +345,10 @@ TEST_F(CalcTest, CommentsBoldRowsAndColumnFitAreSavedForOtherReaders) {
   const std::string path =
       (fs::temp_directory_path() / ("sw_calc_" + std::to_string(::getpid()) + ".xlsx")).string();
   std::string error;
+  EXPECT_TRUE(face->Workbooks().back().modified);
   ASSERT_TRUE(face->SaveWorkbook(face->Workbooks().size() - 1, path, &error)) << error;
+  EXPECT_FALSE(face->Workbooks().back().modified);
+  EXPECT_EQ(face->Workbooks().back().name, fs::path(path).filename().wstring());
   xlsx::BookResult saved = xlsx::Book::Open(path);
   ASSERT_TRUE(saved);
   const double wide = *saved.book->sheet(0).ColumnWidth(2);
@@ -447,6 +456,23 @@ TEST_F(CalcTest, SheetChangeFiresForCallsAndForFilesSavedByOthers) {
   c->Release();
   sheet->Release();
   fs::remove_all(dir);
+}
+
+TEST_F(CalcTest, AFileThatIsNoWorkbookIsRefusedWithItsName) {
+  const fs::path bad =
+      fs::temp_directory_path() / ("sw_calc_bad_" + std::to_string(::getpid()) + ".xlsx");
+  {
+    std::FILE* f = std::fopen(bad.c_str(), "w");
+    std::fputs("Block name;TAG\n", f);
+    std::fclose(f);
+  }
+  std::string error;
+  EXPECT_FALSE(Application::Running()->OpenWorkbook(bad, &error));
+  EXPECT_NE(error.find(bad.filename().string()), std::string::npos) << error;
+  EXPECT_NE(error.find("not a zip archive"), std::string::npos) << error;
+  EXPECT_TRUE(Application::Running()->Workbooks().empty());
+  EXPECT_FALSE(Application::Running()->OpenWorkbook(bad.string() + ".missing", &error));
+  fs::remove(bad);
 }
 
 TEST_F(CalcTest, AChartSheetAnswersNoWorksheetInterface) {
