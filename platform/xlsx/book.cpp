@@ -12,21 +12,7 @@
 #include "platform/xlsx/xml_scan.h"
 
 namespace sheetwise::xlsx {
-namespace {
 
-bool ParseUint(std::string_view s, std::uint32_t& out) {
-  if (s.empty()) return false;
-  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
-  return ec == std::errc() && end == s.data() + s.size();
-}
-
-bool XmlTrue(std::string_view s) {
-  return s == "1" || s == "true";
-}
-
-// The end of the element that starts at `begin` ('<'), in the part's original bytes: after its
-// "/>" or its end tag. Text and attribute values cannot hold a raw '<', so the first end tag of
-// the same name closes it (cells hold no nested cells). npos when the bytes end first.
 std::size_t ElementEnd(std::string_view bytes, std::size_t begin, std::string_view qname) {
   std::size_t i = begin + 1 + qname.size();
   char quote = 0;
@@ -54,7 +40,6 @@ std::size_t ElementEnd(std::string_view bytes, std::size_t begin, std::string_vi
   return std::string_view::npos;
 }
 
-// The end of a start tag that starts at `begin`: just after its '>'.
 std::size_t StartTagEnd(std::string_view bytes, std::size_t begin) {
   char quote = 0;
   for (std::size_t i = begin + 1; i < bytes.size(); ++i) {
@@ -69,6 +54,8 @@ std::size_t StartTagEnd(std::string_view bytes, std::size_t begin) {
   }
   return std::string_view::npos;
 }
+
+namespace {
 
 // ISO 8601 date-time text of a t="d" cell as a 1900-system serial number (1904: minus 1462).
 std::optional<double> IsoToSerial(std::string_view s, bool date1904) {

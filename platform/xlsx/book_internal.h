@@ -178,6 +178,13 @@ class BookImpl {
   std::string Serialize(std::optional<Error>* error);
 };
 
+/// The end (just after) of the element that starts at `begin` ('<') with qualified name
+/// `qname`: after its "/>" or its end tag; npos when the bytes end first. Text and attribute
+/// values hold no raw '<', so the first end tag of that name closes it (no nesting).
+std::size_t ElementEnd(std::string_view bytes, std::size_t begin, std::string_view qname);
+/// The end (just after '>') of the start tag at `begin`; npos when cut short.
+std::size_t StartTagEnd(std::string_view bytes, std::size_t begin);
+
 /// A formula of the cell at (row, col) moved by (drow, dcol): relative references shift,
 /// $-anchored parts stay; quoted text and sheet names are left alone.
 std::string TranslateFormula(std::string_view formula, int drow, int dcol);

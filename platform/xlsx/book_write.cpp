@@ -110,33 +110,6 @@ std::size_t FindElement(std::string_view xml, std::string_view qname, std::size_
   return std::string_view::npos;
 }
 
-std::size_t TagEnd(std::string_view xml, std::size_t begin) {
-  char quote = 0;
-  for (std::size_t i = begin + 1; i < xml.size(); ++i) {
-    const char ch = xml[i];
-    if (quote) {
-      if (ch == quote) quote = 0;
-    } else if (ch == '"' || ch == '\'') {
-      quote = ch;
-    } else if (ch == '>') {
-      return i + 1;
-    }
-  }
-  return std::string_view::npos;
-}
-
-// [begin, end) of the whole element `qname` starting at `begin`.
-std::size_t WholeElementEnd(std::string_view xml, std::size_t begin, std::string_view qname) {
-  const std::size_t tag_end = TagEnd(xml, begin);
-  if (tag_end == std::string_view::npos) return std::string_view::npos;
-  if (xml[tag_end - 2] == '/') return tag_end;
-  const std::string close = "</" + std::string(qname);
-  std::size_t at = xml.find(close, tag_end);
-  if (at == std::string_view::npos) return std::string_view::npos;
-  const std::size_t gt = xml.find('>', at);
-  return gt == std::string_view::npos ? gt : gt + 1;
-}
-
 std::string CellRef(std::uint32_t row, std::uint32_t col) {
   return FormatCellRef(row, col);
 }
@@ -156,7 +129,7 @@ void WriteCell(BookImpl& impl, const Sheet::Data& data, std::uint32_t row, const
       out += raw;
       return;
     }
-    const std::size_t tag_end = TagEnd(raw, 0);
+    const std::size_t tag_end = StartTagEnd(raw, 0);
     std::string tag(raw.substr(0, tag_end));
     std::string s;
     AppendUint(s, c.style);
@@ -364,17 +337,17 @@ std::string WriteSheetPart(BookImpl& impl, const Sheet::Data& data, const SheetP
   const std::string_view orig = *data.bytes;
   const std::string& p = data.prefix;
   const std::size_t sd = FindElement(orig, p + "sheetData");
-  const std::size_t sd_end = WholeElementEnd(orig, sd, p + "sheetData");
+  const std::size_t sd_end = ElementEnd(orig, sd, p + "sheetData");
   std::string head(orig.substr(0, sd));
   std::string tail(orig.substr(sd_end));
 
   if (std::size_t dim = FindElement(head, p + "dimension"); dim != std::string::npos) {
-    const std::size_t end = TagEnd(head, dim);
+    const std::size_t end = StartTagEnd(head, dim);
     head.replace(dim, end - dim, SetAttr(head.substr(dim, end - dim), "ref", DimensionRef(data)));
   }
   if (plan.tab_selected) {
     if (std::size_t view = FindElement(head, p + "sheetView"); view != std::string::npos) {
-      const std::size_t end = TagEnd(head, view);
+      const std::size_t end = StartTagEnd(head, view);
       std::string_view tag = std::string_view(head).substr(view, end - view);
       head.replace(
           view, end - view,
@@ -383,7 +356,7 @@ std::string WriteSheetPart(BookImpl& impl, const Sheet::Data& data, const SheetP
   }
   if (data.columns_changed) {
     if (std::size_t cols = FindElement(head, p + "cols"); cols != std::string::npos) {
-      const std::size_t end = WholeElementEnd(head, cols, p + "cols");
+      const std::size_t end = ElementEnd(head, cols, p + "cols");
       head.replace(cols, end - cols, ColsElement(data));
     } else {
       head += ColsElement(data);
@@ -551,7 +524,7 @@ std::string WriteSharedStrings(const BookImpl& impl, std::string_view original) 
     std::size_t lt = original.rfind('<', root);
     std::string_view qname = original.substr(lt + 1, root + 3 - lt - 1);
     p = std::string(qname.substr(0, qname.size() - 3));
-    const std::size_t tag_end = TagEnd(original, lt);
+    const std::size_t tag_end = StartTagEnd(original, lt);
     std::string tag(original.substr(lt, tag_end - lt));
     tag = RemoveAttr(tag, "count");
     tag = SetAttr(tag, "uniqueCount", std::to_string(impl.shared.size()));

@@ -7,6 +7,7 @@
 #include <unordered_set>
 
 #include "platform/xlsx/xml_internal.h"
+#include "platform/xlsx/xml_scan.h"
 
 namespace sheetwise::xlsx {
 namespace {
@@ -58,18 +59,6 @@ std::uint64_t CellKey(std::uint32_t row, std::uint32_t col) {
   return (std::uint64_t{row} << 16) | col;
 }
 
-bool ParseUint(std::string_view s, std::uint32_t& out) {
-  while (!s.empty() &&
-         (s.front() == ' ' || s.front() == '\t' || s.front() == '\r' || s.front() == '\n'))
-    s.remove_prefix(1);
-  while (!s.empty() &&
-         (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
-    s.remove_suffix(1);
-  if (s.empty()) return false;
-  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
-  return ec == std::errc() && end == s.data() + s.size();
-}
-
 int HexValue(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -87,24 +76,6 @@ long EscapeAt(std::string_view s, std::size_t at) {
     v = v * 16 + h;
   }
   return v;
-}
-
-void AppendUtf8(std::string& out, std::uint32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
 }
 
 // Excel stores characters XML cannot hold as _xHHHH_ (UTF-16 units); a literal "_xHHHH_" in the
@@ -135,7 +106,7 @@ std::string DecodeEscapes(std::string text) {
       at += 7;
       continue;
     }
-    AppendUtf8(out, cp);
+    scan::AppendUtf8(out, cp);
     at += used;
   }
   return out;

@@ -70,16 +70,6 @@ constexpr std::array<std::string_view, 50> kBuiltinFormats = {
 
 const CellStyle kDefaultStyle{0, "General", false};
 
-bool ParseUint(std::string_view s, std::uint32_t& out) {
-  if (s.empty()) return false;
-  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
-  return ec == std::errc() && end == s.data() + s.size();
-}
-
-bool XmlTrue(std::string_view s) {
-  return s == "1" || s == "true";
-}
-
 // Plain text of a string item (<si> or <is>): its <t>, or its runs' <t> joined; phonetic runs
 // (<rPh>) are reading aids, not part of the text.
 void AppendPlainText(const pugi::xml_node& item, std::string& out) {

@@ -1,6 +1,8 @@
 // XML helpers shared by the .xlsx readers: in-place parsing with errors that name the part.
 #pragma once
 
+#include <charconv>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -15,6 +17,18 @@ namespace sheetwise::xlsx {
 /// returns "FILE: PART: offset N: malformed XML: <pugixml's description>".
 std::optional<Error> ParseXmlInPlace(const Package& pkg, std::string_view part, std::string& buffer,
                                      pugi::xml_document& doc);
+
+/// A decimal unsigned number that is the whole of `s`.
+inline bool ParseUint(std::string_view s, std::uint32_t& out) {
+  if (s.empty()) return false;
+  auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out);
+  return ec == std::errc() && end == s.data() + s.size();
+}
+
+/// An xsd:boolean that is true.
+inline bool XmlTrue(std::string_view s) {
+  return s == "1" || s == "true";
+}
 
 /// The element's local name, without any namespace prefix ("x:sheet" -> "sheet").
 inline std::string_view LocalName(const pugi::xml_node& node) {

@@ -10,6 +10,8 @@ bool Space(char c) {
   return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
+}  // namespace
+
 void AppendUtf8(std::string& out, std::uint32_t cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);
@@ -27,8 +29,6 @@ void AppendUtf8(std::string& out, std::uint32_t cp) {
     out += static_cast<char>(0x80 | (cp & 0x3F));
   }
 }
-
-}  // namespace
 
 bool NextTag(std::string_view xml, std::size_t& pos, std::size_t limit, Tag& tag, bool* failed) {
   *failed = false;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -39,6 +40,9 @@ bool Text(std::string_view xml, std::size_t& pos, std::size_t limit, std::string
 
 /// Skips the rest of an element whose start tag ended at `pos` (nested elements included).
 bool SkipElement(std::string_view xml, std::size_t& pos, std::size_t limit);
+
+/// Appends code point `cp` as UTF-8.
+void AppendUtf8(std::string& out, std::uint32_t cp);
 
 /// Decodes XML character data (entities, character references, CR LF and lone CR as LF).
 bool Decode(std::string_view text, std::string& out);

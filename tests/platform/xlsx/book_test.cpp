@@ -13,9 +13,13 @@
 #include "platform/xlsx/book.h"
 #include "platform/xlsx/book_internal.h"
 #include "platform/xlsx/package.h"
+#include "tests/platform/xlsx/xlsx_test_support.h"
 
 namespace sheetwise::xlsx {
 namespace {
+
+using xlsxtest::MakeZip;
+using xlsxtest::ReadFile;
 
 namespace fs = std::filesystem;
 const fs::path kCorpus = fs::path(SW_SHARED_DIR) / "corpus" / "xlsx";
@@ -29,30 +33,6 @@ std::string RunCommand(const std::string& command) {
   while (std::size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
   ::pclose(p);
   return out;
-}
-
-// A zip of the given parts (stored), as a damaged workbook for the readers.
-std::string ZipParts(const std::vector<std::pair<std::string, std::string>>& parts) {
-  zip_error_t error;
-  zip_error_init(&error);
-  zip_source_t* out = zip_source_buffer_create(nullptr, 0, 0, &error);
-  zip_source_keep(out);
-  zip_t* z = zip_open_from_source(out, ZIP_TRUNCATE, &error);
-  for (const auto& [name, bytes] : parts) {
-    zip_source_t* s = zip_source_buffer(z, bytes.data(), bytes.size(), 0);
-    zip_file_add(z, name.c_str(), s, ZIP_FL_OVERWRITE);
-  }
-  zip_close(z);
-  zip_source_open(out);
-  zip_source_seek(out, 0, SEEK_END);
-  const zip_int64_t size = zip_source_tell(out);
-  zip_source_seek(out, 0, SEEK_SET);
-  std::string bytes(static_cast<std::size_t>(size), '\0');
-  zip_source_read(out, bytes.data(), static_cast<zip_uint64_t>(size));
-  zip_source_close(out);
-  zip_source_free(out);
-  zip_error_fini(&error);
-  return bytes;
 }
 
 bool HaveSoffice() {
@@ -99,11 +79,6 @@ std::map<std::string, std::string> Parts(std::string_view bytes) {
   if (pkg)
     for (const Part& p : pkg.package->parts()) out[p.name] = p.bytes;
   return out;
-}
-
-std::string ReadFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 TEST(Book, CorpusWorkbooksSurviveAOneCellChange) {
@@ -233,7 +208,7 @@ TEST(Book, TheRowScannerReadsWhatTheTreeReaderReads) {
   std::vector<std::pair<std::string, std::string>> parts;
   for (const Part& p : pkg.package->parts())
     parts.emplace_back(p.name, p.name == "xl/worksheets/sheet1.xml" ? sheet_xml : p.bytes);
-  BookResult broken = Book::OpenFromMemory(ZipParts(parts), "broken.xlsx");
+  BookResult broken = Book::OpenFromMemory(MakeZip(parts), "broken.xlsx");
   ASSERT_FALSE(broken);
   EXPECT_NE(broken.error->ToString().find("xl/worksheets/sheet1.xml"), std::string::npos);
   EXPECT_NE(broken.error->ToString().find("bad number '1x' in cell B2"), std::string::npos)
