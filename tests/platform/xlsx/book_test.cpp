@@ -318,14 +318,17 @@ TEST(Book, OverwritingASharedFormulaMasterKeepsTheOtherCellsFormulas) {
       if (followers.empty()) continue;
       std::vector<std::string> expected;
       for (auto [r, c] : followers) expected.push_back(sheet.Formula(r, c));
-      sheet.SetNumber(master.row, master.col, 42);
+      // The master's entry goes with its formula: keep where it was.
+      const std::uint32_t row = master.row, col = master.col;
+      sheet.SetNumber(row, col, 42);
       const std::string bytes = book.Serialize();
       BookResult again = Book::OpenFromMemory(bytes, "again");
       ASSERT_TRUE(again) << again.error->ToString();
       for (std::size_t i = 0; i < followers.size(); ++i)
         EXPECT_EQ(again.book->sheet(si).Formula(followers[i].first, followers[i].second),
                   expected[i]);
-      EXPECT_EQ(again.book->sheet(si).Formula(master.row, master.col), "");
+      EXPECT_EQ(again.book->sheet(si).Formula(row, col), "");
+      EXPECT_EQ(again.book->sheet(si).Value(row, col).number, 42);
       EXPECT_NE(bytes.size(), 0u);
       return;
     }
