@@ -207,6 +207,11 @@ std::optional<Error> LoadSheetTree(BookImpl& impl, const Workbook& wb, Sheet::Da
   pugi::xml_node sheet_data = Child(root, "sheetData");
   if (!sheet_data) return fail("the worksheet has no <sheetData>", root.offset_debug());
   if (!in_place) return fail("worksheets in UTF-16 are not supported", -1);
+  // Where the rows stand in the bytes: a changed sheet is written with new rows there.
+  data.sheet_data_begin = static_cast<std::size_t>(sheet_data.offset_debug()) - 1;
+  data.sheet_data_end = ElementEnd(original, data.sheet_data_begin, sheet_data.name());
+  if (data.sheet_data_end == std::string_view::npos)
+    return fail("the end of <sheetData> cannot be found", sheet_data.offset_debug());
 
   const auto& shared_strings = wb.shared_strings();
   std::uint32_t row_no = 0;
@@ -393,6 +398,8 @@ bool ScanSheet(BookImpl& impl, std::size_t shared_count, std::string_view xml, S
     if (content_end == std::string_view::npos) return false;
     tail = xml.find('>', content_end);
     if (tail == std::string_view::npos) return false;
+    for (std::size_t k = content_end + 2 + sd_name.size(); k < tail; ++k)
+      if (xml[k] != ' ' && xml[k] != '\t' && xml[k] != '\r' && xml[k] != '\n') return false;
     ++tail;
   }
   // Everything but the rows, as a tree: well-formed, and its columns.
@@ -407,6 +414,8 @@ bool ScanSheet(BookImpl& impl, std::size_t shared_count, std::string_view xml, S
     if (!ReadColumns(doc.document_element(), data)) return false;
   }
   data.prefix = prefix;
+  data.sheet_data_begin = sd;
+  data.sheet_data_end = tail;
   if (tag.kind == Tag::kEmpty) return true;
 
   const std::size_t limit = content_end;

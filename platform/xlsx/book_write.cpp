@@ -336,8 +336,8 @@ std::string WriteSheetPart(BookImpl& impl, const Sheet::Data& data, const SheetP
   }
   const std::string_view orig = *data.bytes;
   const std::string& p = data.prefix;
-  const std::size_t sd = FindElement(orig, p + "sheetData");
-  const std::size_t sd_end = ElementEnd(orig, sd, p + "sheetData");
+  const std::size_t sd = data.sheet_data_begin;
+  const std::size_t sd_end = data.sheet_data_end;
   std::string head(orig.substr(0, sd));
   std::string tail(orig.substr(sd_end));
 

@@ -215,6 +215,32 @@ TEST(Book, TheRowScannerReadsWhatTheTreeReaderReads) {
       << broken.error->ToString();
 }
 
+// Worksheet parts the fuzzer found (xlsx_sheet_fuzz): each either reads and writes back, or is
+// refused; none may crash.
+TEST(Book, FuzzerFoundSheetsAreReadOrRefused) {
+  const fs::path dir = fs::path(__FILE__).parent_path() / "regressions";
+  int files = 0;
+  for (const auto& entry : fs::directory_iterator(dir)) {
+    SCOPED_TRACE(entry.path().filename().string());
+    std::unique_ptr<Book> made = Book::New("S");
+    PackageResult pkg = Package::OpenFromMemory(made->Serialize(), "made");
+    ASSERT_TRUE(pkg);
+    std::vector<std::pair<std::string, std::string>> parts;
+    for (const Part& p : pkg.package->parts())
+      parts.emplace_back(p.name,
+                         p.name == "xl/worksheets/sheet1.xml" ? ReadFile(entry.path()) : p.bytes);
+    BookResult book = Book::OpenFromMemory(MakeZip(parts), "found.xlsx");
+    if (book) {
+      book.book->sheet(0).SetText(2, 3, "x");
+      EXPECT_TRUE(Book::OpenFromMemory(book.book->Serialize(), "again"));
+    } else {
+      EXPECT_NE(book.error->ToString().find("xl/worksheets/sheet1.xml"), std::string::npos);
+    }
+    ++files;
+  }
+  EXPECT_GE(files, 1);
+}
+
 TEST(Book, TranslatesRelativeReferencesOnly) {
   struct Case {
     const char* formula;
