@@ -577,6 +577,14 @@ bool ScanSheet(BookImpl& impl, std::size_t shared_count, std::string_view xml, S
 
 std::optional<Error> LoadSheet(BookImpl& impl, const Workbook& wb, Sheet::Data& data) {
   const Part* part = wb.package().FindPart(data.part);
+  // XML is UTF-8 (or declares UTF-16, which the tree reader refuses): a sheet with other bytes
+  // would not come back as it was when its cells are written again.
+  if (part != nullptr && part->bytes.compare(0, 2, "\xFF\xFE") != 0 &&
+      part->bytes.compare(0, 2, "\xFE\xFF") != 0) {
+    const std::size_t bad = scan::InvalidUtf8(part->bytes);
+    if (bad != std::string_view::npos)
+      return wb.package().MakeError(part->name, "invalid UTF-8", bad);
+  }
   if (part != nullptr && !g_tree_reader_only &&
       ScanSheet(impl, wb.shared_strings().size(), part->bytes, data)) {
     data.bytes = &part->bytes;

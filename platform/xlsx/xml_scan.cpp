@@ -123,6 +123,40 @@ bool Attribute(std::string_view attributes, std::string_view name, std::string_v
   return false;
 }
 
+std::size_t InvalidUtf8(std::string_view text) {
+  const auto* p = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t n = text.size();
+  std::size_t i = 0;
+  while (i < n) {
+    // Eight ASCII bytes at a time: most of a worksheet.
+    if (i + 8 <= n) {
+      std::uint64_t word;
+      std::memcpy(&word, p + i, 8);
+      if ((word & 0x8080808080808080ull) == 0) {
+        i += 8;
+        continue;
+      }
+    }
+    const unsigned char b = p[i];
+    if (b < 0x80) {
+      ++i;
+      continue;
+    }
+    std::size_t len = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC2 ? 2 : 0;
+    if (len == 0 || b > 0xF4 || i + len > n) return i;
+    std::uint32_t cp = b & (0x7F >> len);
+    for (std::size_t k = 1; k < len; ++k) {
+      if ((p[i + k] & 0xC0) != 0x80) return i;
+      cp = (cp << 6) | (p[i + k] & 0x3F);
+    }
+    if ((len == 3 && cp < 0x800) || (len == 4 && (cp < 0x10000 || cp > 0x10FFFF)) ||
+        (cp >= 0xD800 && cp <= 0xDFFF))
+      return i;
+    i += len;
+  }
+  return std::string_view::npos;
+}
+
 bool Decode(std::string_view text, std::string& out) {
   out.clear();
   if (text.find_first_of("&\r") == std::string_view::npos) {

@@ -44,6 +44,10 @@ bool SkipElement(std::string_view xml, std::size_t& pos, std::size_t limit);
 /// Appends code point `cp` as UTF-8.
 void AppendUtf8(std::string& out, std::uint32_t cp);
 
+/// The offset of the first byte that is not part of valid UTF-8 (overlong forms, surrogates
+/// and code points above U+10FFFF count as invalid), or npos when all is valid.
+std::size_t InvalidUtf8(std::string_view text);
+
 /// Decodes XML character data (entities, character references, CR LF and lone CR as LF).
 bool Decode(std::string_view text, std::string& out);
 
