@@ -237,8 +237,11 @@ TEST(Book, FuzzerFoundSheetsAreReadOrRefused) {
       book.book->sheet(0).SetText(2, 3, "x");
       BookResult again = Book::OpenFromMemory(book.book->Serialize(), "again");
       ASSERT_TRUE(again);
-      for (auto [r, c] : cells)
-        if (r != 2 || c != 3) EXPECT_TRUE(sheet.Value(r, c) == again.book->sheet(0).Value(r, c));
+      for (auto [r, c] : cells) {
+        if (r != 2 || c != 3) {
+          EXPECT_TRUE(sheet.Value(r, c) == again.book->sheet(0).Value(r, c));
+        }
+      }
     } else {
       EXPECT_NE(book.error->ToString().find("xl/worksheets/sheet1.xml"), std::string::npos);
     }
