@@ -24,13 +24,7 @@
 #include <string>
 #include <string_view>
 
-/// Result codes of the host's programming interface (adscodes.h).
-inline constexpr int RTNORM = 5100;    ///< The request succeeded.
-inline constexpr int RTERROR = -5001;  ///< The value could not be converted or did not fit.
-inline constexpr int RTCAN = -5002;    ///< The user cancelled.
-inline constexpr int RTREJ = -5003;    ///< The request itself was invalid (unit, precision, null).
-inline constexpr int RTFAIL = -5004;   ///< The link to the host failed.
-inline constexpr int RTKWORD = -5005;  ///< A keyword was entered.
+#include "platform/host/adscodes.h"
 
 /// The drawing's unit settings that the conversions read, with the host's defaults for a new
 /// drawing. Values are the system variables' own: LUNITS 1-5, LUPREC 0-8, AUNITS 0-4, AUPREC
