@@ -1,0 +1,71 @@
+// An application library for the host's tests: it registers a command group and tells the
+// host it may be unloaded and serves several drawings, and writes every message it receives to
+// the file named by SW_TEST_APP_LOG, one line each. SW_TEST_APP_REFUSE makes its process attach
+// fail. Built twice: as the host's release, and (SW_TEST_APP_VERSION) for another release.
+#include <cstdio>
+#include <cstdlib>
+
+#include "platform/host/arxapp.h"
+#include "platform/host/rxregistry.h"
+
+#ifndef SW_TEST_APP_VERSION
+#define SW_TEST_APP_VERSION kAcrxApiVersion
+#endif
+
+namespace {
+
+void Log(const char* line) {
+  if (const char* path = std::getenv("SW_TEST_APP_LOG")) {
+    if (std::FILE* f = std::fopen(path, "a")) {
+      std::fprintf(f, "%s\n", line);
+      std::fclose(f);
+    }
+  }
+}
+
+void Hello() {
+  Log("command hello");
+}
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) int acrxGetApiVersion() {
+  return SW_TEST_APP_VERSION;
+}
+
+extern "C" __attribute__((visibility("default"))) BOOL DllMain(HINSTANCE, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH && std::getenv("SW_TEST_APP_REFUSE")) return FALSE;
+  Log(reason == DLL_PROCESS_ATTACH ? "attach" : "detach");
+  return TRUE;
+}
+
+extern "C" __attribute__((visibility("default"))) AcRx::AppRetCode acrxEntryPoint(
+    AcRx::AppMsgCode message, void* packet) {
+  AcEdCommandStack* stack = AcEdCommandStack::cast(acrxSysRegistry()->at(ACRX_COMMAND_DOCK));
+  AcRxDynamicLinker* linker = AcRxDynamicLinker::cast(acrxSysRegistry()->at(ACRX_DYNAMIC_LINKER));
+  switch (message) {
+    case AcRx::kInitAppMsg:
+      Log("init");
+      acrxUnlockApplication(packet);
+      if (linker) linker->registerAppMDIAware(packet);
+      stack->addCommand(L"TestGroup", L"hello", L"hallo", ACRX_CMD_MODAL, &Hello);
+      stack->addCommand(L"TestGroup", L"probe", L"probe", ACRX_CMD_MODAL, &Hello);
+      break;
+    case AcRx::kUnloadAppMsg:
+      Log("unload");
+      stack->removeGroup(L"TestGroup");
+      break;
+    case AcRx::kLoadDwgMsg:
+      Log("loaddwg");
+      break;
+    case AcRx::kUnloadDwgMsg:
+      Log("unloaddwg");
+      break;
+    case AcRx::kInvkSubrMsg:
+      Log("invoke");
+      break;
+    default:
+      Log("other");
+  }
+  return AcRx::kRetOK;
+}
