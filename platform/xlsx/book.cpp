@@ -584,6 +584,11 @@ std::optional<Error> LoadSheet(BookImpl& impl, const Workbook& wb, Sheet::Data& 
     const std::size_t bad = scan::InvalidUtf8(part->bytes);
     if (bad != std::string_view::npos)
       return wb.package().MakeError(part->name, "invalid UTF-8", bad);
+    // The rows and cells are cut out of the bytes by their tags: markup hidden in an attribute
+    // value would cut them wrongly.
+    const std::size_t lt = scan::LessThanInAttribute(part->bytes);
+    if (lt != std::string_view::npos)
+      return wb.package().MakeError(part->name, "malformed XML: '<' in an attribute value", lt);
   }
   if (part != nullptr && !g_tree_reader_only &&
       ScanSheet(impl, wb.shared_strings().size(), part->bytes, data)) {

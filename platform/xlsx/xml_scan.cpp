@@ -70,12 +70,13 @@ bool NextTag(std::string_view xml, std::size_t& pos, std::size_t limit, Tag& tag
     for (; i < limit; ++i) {
       const char ch = xml[i];
       if (quote) {
-        if (ch == quote) quote = 0;
+        if (ch == quote)
+          quote = 0;
+        else if (ch == '<')
+          break;  // no '<' in attribute values
       } else if (ch == '"' || ch == '\'') {
         quote = ch;
-      } else if (ch == '<') {
-        break;
-      } else if (ch == '>') {
+      } else if (ch == '<' || ch == '>') {
         break;
       }
     }
@@ -121,6 +122,42 @@ bool Attribute(std::string_view attributes, std::string_view name, std::string_v
     i = close + 1;
   }
   return false;
+}
+
+std::size_t LessThanInAttribute(std::string_view xml) {
+  std::size_t i = 0;
+  const std::size_t n = xml.size();
+  while (true) {
+    i = xml.find('<', i);
+    if (i == std::string_view::npos) return i;
+    if (xml.compare(i, 4, "<!--") == 0) {
+      i = xml.find("-->", i + 4);
+    } else if (xml.compare(i, 9, "<![CDATA[") == 0) {
+      i = xml.find("]]>", i + 9);
+    } else if (xml.compare(i, 2, "<?") == 0) {
+      i = xml.find("?>", i + 2);
+    } else {
+      // A tag: quoted values up to its '>'.
+      char quote = 0;
+      std::size_t k = i + 1;
+      for (; k < n; ++k) {
+        const char ch = xml[k];
+        if (quote) {
+          if (ch == quote)
+            quote = 0;
+          else if (ch == '<')
+            return k;
+        } else if (ch == '"' || ch == '\'') {
+          quote = ch;
+        } else if (ch == '>' || ch == '<') {
+          break;
+        }
+      }
+      i = k;
+    }
+    if (i == std::string_view::npos || i >= n) return std::string_view::npos;
+    if (xml[i] != '<') ++i;
+  }
 }
 
 std::size_t InvalidUtf8(std::string_view text) {

@@ -48,6 +48,10 @@ void AppendUtf8(std::string& out, std::uint32_t cp);
 /// and code points above U+10FFFF count as invalid), or npos when all is valid.
 std::size_t InvalidUtf8(std::string_view text);
 
+/// The offset of the first '<' inside an attribute value (which XML forbids and the tree parser
+/// lets through), or npos. Comments, CDATA sections and processing instructions are skipped.
+std::size_t LessThanInAttribute(std::string_view xml);
+
 /// Decodes XML character data (entities, character references, CR LF and lone CR as LF).
 bool Decode(std::string_view text, std::string& out);
 
