@@ -767,13 +767,13 @@ class LispContext::Evaluator {
 
   static std::int32_t Wrap(std::int64_t v) { return static_cast<std::int32_t>(v); }
 
-  Value Plus(List args) {
+  Value Plus(const List& args) {
     return Fold(
         args, Value::Int(0),
         [](std::int32_t a, std::int32_t b) { return Wrap(std::int64_t{a} + b); },
         [](double a, double b) { return a + b; });
   }
-  Value Times(List args) {
+  Value Times(const List& args) {
     if (args.empty()) return Value::Int(0);
     NumberArg(args[0]);
     return Fold(
@@ -781,7 +781,7 @@ class LispContext::Evaluator {
         [](std::int32_t a, std::int32_t b) { return Wrap(std::int64_t{a} * b); },
         [](double a, double b) { return a * b; });
   }
-  Value Minus(List args) {
+  Value Minus(const List& args) {
     if (args.empty()) return Value::Int(0);
     NumberArg(args[0]);
     if (args.size() == 1) {
@@ -793,7 +793,7 @@ class LispContext::Evaluator {
         [](std::int32_t a, std::int32_t b) { return Wrap(std::int64_t{a} - b); },
         [](double a, double b) { return a - b; });
   }
-  Value Divide(List args) {
+  Value Divide(const List& args) {
     if (args.empty()) return Value::Int(0);
     NumberArg(args[0]);
     for (std::size_t k = 1; k < args.size(); ++k) {
@@ -822,7 +822,7 @@ class LispContext::Evaluator {
     }
   }
 
-  Value Equal(List args) {
+  Value Equal(const List& args) {
     Arity(args, 1, std::numeric_limits<std::size_t>::max());
     for (std::size_t k = 1; k < args.size(); ++k) {
       if (!Same(args[k - 1], args[k])) return Value{};
@@ -830,18 +830,18 @@ class LispContext::Evaluator {
     return Value::T();
   }
 
-  Value Not(List args) {
+  Value Not(const List& args) {
     Arity(args, 1, 1);
     return args[0].IsNil() ? Value::T() : Value{};
   }
 
-  Value Strcat(List args) {
+  Value Strcat(const List& args) {
     std::wstring out;
     for (const Value& a : args) out += StringArg(a);
     return Value::String(std::move(out));
   }
 
-  Value Itoa(List args) {
+  Value Itoa(const List& args) {
     Arity(args, 1, 1);
     return Value::String(std::to_wstring(IntArg(args[0])));
   }
@@ -855,7 +855,7 @@ class LispContext::Evaluator {
     return out;
   }
 
-  Value Atoi(List args) {
+  Value Atoi(const List& args) {
     Arity(args, 1, 1);
     std::string s = NumericPrefix(StringArg(args[0]));
     std::size_t start = (!s.empty() && s[0] == '+') ? 1 : 0;
@@ -872,7 +872,7 @@ class LispContext::Evaluator {
     return Value::Int(static_cast<std::int32_t>(v));
   }
 
-  Value Atof(List args) {
+  Value Atof(const List& args) {
     Arity(args, 1, 1);
     std::string s = NumericPrefix(StringArg(args[0]));
     std::size_t start = (!s.empty() && s[0] == '+') ? 1 : 0;
@@ -898,7 +898,7 @@ class LispContext::Evaluator {
     return Value::Real(v);
   }
 
-  Value Rtos(List args) {
+  Value Rtos(const List& args) {
     Arity(args, 1, 3);
     double v = NumberArg(args[0]).AsDouble();
     int mode = args.size() >= 2 && !args[1].IsNil() ? IntArg(args[1]) : -1;
@@ -910,7 +910,7 @@ class LispContext::Evaluator {
     return Value::String(std::move(text.text));
   }
 
-  Value Getvar(List args) {
+  Value Getvar(const List& args) {
     Arity(args, 1, 1);
     const std::wstring& name = StringArg(args[0]);
     if (!owner_.hooks_.getvar) return Value{};
@@ -927,7 +927,7 @@ class LispContext::Evaluator {
     return out;
   }
 
-  Value Setvar(List args) {
+  Value Setvar(const List& args) {
     Arity(args, 2, 2);
     const std::wstring& name = StringArg(args[0]);
     const Value& v = args[1];
@@ -942,7 +942,7 @@ class LispContext::Evaluator {
     return v;
   }
 
-  Value Command(List args) {
+  Value Command(const List& args) {
     RbBuilder rb;
     for (const Value& a : args) {
       if (!AddPoint(rb, a, false) && (a.kind == Value::Kind::kList || !AddAtom(rb, a))) {
@@ -965,16 +965,16 @@ class LispContext::Evaluator {
     Print(before + Printed(args[0], escape) + after);
     return args[0];
   }
-  Value Princ(List args) { return PrintWith(args, false, L"", L""); }
-  Value Prin1(List args) { return PrintWith(args, true, L"", L""); }
-  Value PrintFn(List args) { return PrintWith(args, true, L"\n", L" "); }
-  Value Terpri(List args) {
+  Value Princ(const List& args) { return PrintWith(args, false, L"", L""); }
+  Value Prin1(const List& args) { return PrintWith(args, true, L"", L""); }
+  Value PrintFn(const List& args) { return PrintWith(args, true, L"\n", L" "); }
+  Value Terpri(const List& args) {
     Arity(args, 0, 0);
     Print(L"\n");
     return Value{};
   }
 
-  using Builtin = Value (Evaluator::*)(List);
+  using Builtin = Value (Evaluator::*)(const List&);
   static const std::map<std::wstring, Builtin>& Builtins() {
     static const std::map<std::wstring, Builtin> table = {
         {L"+", &Evaluator::Plus},        {L"-", &Evaluator::Minus},
