@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <clocale>
+#include <cstdio>
 #include <deque>
 #include <filesystem>
 #include <functional>
@@ -428,6 +429,44 @@ TEST(AcedSSGet, WholeDrawingFilteredByTypeMatchesTheCorpusCounts) {
     EXPECT_GE(Length(with_lines.ss), c.inserts);
   }
   if (present == 0) GTEST_SKIP() << "corpus absent: " << Corpus("");
+}
+
+TEST(AcedSSGet, WholeDrawingHoldsWhatEzdxfSeesInEveryLayout) {
+  if (!dxf_test::HaveEzdxf()) GTEST_SKIP() << "ezdxf not available to /usr/bin/python3";
+  // Every entity of every layout, and those on layer 0 (a missing group 8 means "0").
+  const std::string script =
+      "import ezdxf,sys\n"
+      "d=ezdxf.readfile(sys.argv[1])\n"
+      "es=[e for l in d.layouts for e in l]\n"
+      "print(len(es), sum(1 for e in es if e.dxf.get('layer','0').upper()=='0'))\n";
+  for (const char* file : {"acad_AC1009_example_r12.dxf", "acad_AC1018_A_000217.dxf",
+                           "qcad-teigha_AC1027_flange.dxf", "acad_AC1032_dynblk0.dxf"}) {
+    fs::path path = Corpus(file);
+    if (!fs::exists(path)) continue;
+    SCOPED_TRACE(file);
+    std::string output;
+    ASSERT_EQ(
+        dxf_test::Run("/usr/bin/python3 -c \"" + script + "\" '" + path.string() + "'", &output),
+        0);
+    int all = -1, on_zero = -1;
+    ASSERT_EQ(std::sscanf(output.c_str(), "%d %d", &all, &on_zero), 2) << output;
+    AcDbDatabase db(false, true);
+    ASSERT_EQ(db.dxfIn(path.wstring().c_str()), Acad::eOk);
+    Working working(&db);
+    ads_name ss;
+    ASSERT_EQ(acedSSGet(L"_X", nullptr, nullptr, nullptr, ss), RTNORM);
+    EXPECT_EQ(Length(ss), all);
+    acedSSFree(ss);
+    resbuf layer = Group(8, L"0");
+    int rc = acedSSGet(L"_X", nullptr, nullptr, &layer, ss);
+    if (on_zero == 0) {
+      EXPECT_EQ(rc, RTERROR);
+      continue;
+    }
+    ASSERT_EQ(rc, RTNORM);
+    EXPECT_EQ(Length(ss), on_zero);
+    acedSSFree(ss);
+  }
 }
 
 // The ids of the block references in model space and paper spaces, read through the block
