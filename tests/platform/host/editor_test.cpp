@@ -628,6 +628,16 @@ TEST(AcedSSGet, SetsAndEntityNamesAreCheckedAndLimited) {
     ads_name name{s[0], s[1]};
     EXPECT_EQ(acedSSFree(name), RTNORM);
   }
+  // A drawing that goes takes its sets, its previous set and its pick-first set along.
+  ASSERT_EQ(acedSSGet(L"_X", nullptr, nullptr, nullptr, ss), RTNORM);
+  ASSERT_EQ(acedSSName(ss, 0, ent), RTNORM);
+  ASSERT_EQ(acdbGetObjectId(id, ent), Acad::eOk);
+  sheetwise::host::SetPickFirst({id});
+  sheetwise::host::ForgetDatabase(&db);
+  EXPECT_EQ(acedSSLength(ss, &n), RTERROR);
+  ads_name after;
+  EXPECT_EQ(acedSSGet(L"_P", nullptr, nullptr, nullptr, after), RTERROR);
+  EXPECT_EQ(acedSSGet(L"_I", nullptr, nullptr, nullptr, after), RTERROR);
 }
 
 // The entity with the highest handle in model space and the paper spaces.
