@@ -35,6 +35,21 @@ inline constexpr short RTDXF0 = 5020;
 inline constexpr short RTT = 5021;
 inline constexpr short RTRESBUF = 5023;
 
+/// Conditions of the next prompt (acedInitGet).
+inline constexpr int RSG_NONULL = 0x0001;  ///< Enter is not accepted: the prompt repeats.
+inline constexpr int RSG_NOZERO = 0x0002;
+inline constexpr int RSG_NONEG = 0x0004;
+inline constexpr int RSG_NOLIM = 0x0008;
+inline constexpr int RSG_GETZ = 0x0010;
+inline constexpr int RSG_DASH = 0x0020;
+inline constexpr int RSG_2D = 0x0040;
+inline constexpr int RSG_OTHER = 0x0080;  ///< Any input is accepted (as a keyword).
+inline constexpr int RSG_DDISTFIRST = 0x0100;
+inline constexpr int RSG_TRACKUCS = 0x0200;
+inline constexpr int RSG_NOORTHOZ = 0x0400;
+inline constexpr int RSG_NOOSNAP = 0x0800;
+inline constexpr int RSG_NODDIST = 0x1000;
+
 using ads_real = double;
 using ads_point = ads_real[3];
 /// An entity or selection-set name: two machine words, the host's own.
