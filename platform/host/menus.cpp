@@ -599,6 +599,8 @@ std::optional<std::wstring> LoadMenuGroup(const fs::path& path, std::wstring* er
     if (error != nullptr) *error = std::move(message);
     return std::nullopt;
   };
+  std::error_code ec;
+  if (fs::is_directory(path, ec)) return fail(PathText(path) + L": a folder, not a menu file");
   std::ifstream in(path, std::ios::binary);
   if (!in) return fail(PathText(path) + L": cannot open the menu file");
   std::ostringstream bytes;

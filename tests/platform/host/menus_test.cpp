@@ -230,7 +230,8 @@ TEST_F(Menus, MalformedFilesNameFileAndLineAndLoadNothing) {
   std::wstring error;
   EXPECT_EQ(LoadMenuGroup(folder_ / "missing.swmenu", &error), std::nullopt);
   EXPECT_EQ(error, (folder_ / "missing.swmenu").wstring() + L": cannot open the menu file");
-  EXPECT_EQ(LoadMenuGroup(folder_, &error), std::nullopt) << "a folder is no menu file";
+  EXPECT_EQ(LoadMenuGroup(folder_, &error), std::nullopt);
+  EXPECT_EQ(error, folder_.wstring() + L": a folder, not a menu file");
   EXPECT_EQ(BarCount(), 11);
 }
 
@@ -389,4 +390,23 @@ TEST_F(Menus, ListShowsTheBarAndEveryLoadedPulldown) {
   EXPECT_NE(list.find(L"  2.1  &All"), std::wstring::npos);
   EXPECT_TRUE(RemoveMenu(bar, 12, MF_BYPOSITION));
   DestroyMenu(own);
+}
+
+TEST_F(Menus, RunningOutOfCommandIdsLoadsNothingAndFreesThem) {
+  // More items than there are command ids (57344, some taken by the host's menus).
+  std::string huge = "menugroup HUGE\npulldown p \"P\"\n";
+  for (int i = 0; i < 57344; ++i) huge += "item \"i\" \"m\"\n";
+  huge += "end\n";
+  std::wstring error;
+  EXPECT_EQ(LoadMenuGroup(Write("huge.swmenu", huge), &error), std::nullopt);
+  EXPECT_NE(error.find(L"too many menu items loaded"), std::wstring::npos) << error;
+  EXPECT_FALSE(acedIsMenuGroupLoaded(L"HUGE"));
+  // The ids it took are free again: a group of nearly that size still fits.
+  huge = "menugroup BIG\npulldown p \"P\"\n";
+  for (int i = 0; i < 57000; ++i) huge += "item \"i\" \"m\"\n";
+  huge += "end\n";
+  ASSERT_EQ(LoadMenuGroup(Write("big.swmenu", huge), &error), L"BIG") << error;
+  ASSERT_EQ(acedMenuCmd(L"P12=+BIG.p"), RTNORM);
+  EXPECT_EQ(GetMenuItemCount(GetSubMenu(GetMenu(adsw_acadMainWnd()), 11)), 57000);
+  EXPECT_EQ(MacroOf(L"save"), L"^C^C_qsave") << "the host's items keep their ids";
 }
