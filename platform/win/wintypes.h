@@ -65,6 +65,8 @@ using HKEY = HKEY__*;
 using PHKEY = HKEY*;
 struct HLOCAL__;
 using HLOCAL = HLOCAL__*;
+struct HMENU__;
+using HMENU = HMENU__*;
 using REGSAM = DWORD;
 
 inline constexpr BOOL TRUE = 1;
@@ -231,7 +233,9 @@ inline constexpr LONG ERROR_KEY_DELETED = 1018;
 inline constexpr LONG ERROR_NO_UNICODE_TRANSLATION = 1113;
 inline constexpr LONG ERROR_NO_ASSOCIATION = 1155;
 inline constexpr LONG ERROR_INVALID_WINDOW_HANDLE = 1400;
+inline constexpr LONG ERROR_INVALID_MENU_HANDLE = 1401;
 inline constexpr LONG ERROR_INVALID_THREAD_ID = 1444;
+inline constexpr LONG ERROR_MENU_ITEM_NOT_FOUND = 1456;
 inline constexpr LONG ERROR_TIMEOUT = 1460;
 inline constexpr LONG ERROR_RESOURCE_LANG_NOT_FOUND = 1815;
 inline constexpr LONG ERROR_NOT_ENOUGH_QUOTA = 1816;
