@@ -2,25 +2,31 @@
 // status (0 done, 1 the work failed, 2 bad usage).
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <string_view>
 
 #include "cli/selftest.h"
+#include "cli/session.h"
+#include "platform/win/codepage.h"
+#include "platform/win/module.h"
 
 namespace {
 
 constexpr const char* kUsage =
-    "usage: sheetwise selftest [DRAWING.dxf]   check the parts Sheetwise relies on, one line\n"
+    "usage: sheetwise [DRAWING.dxf] [-w BOOK.xlsx] [-s SCRIPT]\n"
+    "                                          the host: its command line, or SCRIPT's lines\n"
+    "       sheetwise selftest [DRAWING.dxf]   check the parts Sheetwise relies on, one line\n"
     "                                          per check, and load and save DRAWING\n"
     "       sheetwise --version\n";
+
+// The application library the host loads at start, beside the executable, as an installed
+// host loads its plug-ins.
+constexpr const char* kApplication = "sheetwise.arx";
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 2) {
-    std::fputs(kUsage, stderr);
-    return 2;
-  }
-  std::string_view command = argv[1];
+  std::string_view command = argc > 1 ? argv[1] : "";
   if (command == "--help" || command == "-h") {
     std::fputs(kUsage, stdout);
     return 0;
@@ -31,6 +37,22 @@ int main(int argc, char** argv) {
   }
   if (command == "selftest" && argc <= 3)
     return RunSelfTest(stdout, argc == 3 ? argv[2] : nullptr) ? 0 : 1;
-  std::fprintf(stderr, "sheetwise: unknown command or arguments: %s\n%s", argv[1], kUsage);
-  return 2;
+  sheetwise::cli::SessionOptions options;
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    if ((arg == "-w" || arg == "-s") && i + 1 < argc) {
+      (arg == "-w" ? options.workbook : options.script) = argv[++i];
+    } else if (!arg.empty() && arg[0] != '-' && options.drawing.empty()) {
+      options.drawing = argv[i];
+    } else {
+      std::fprintf(stderr, "sheetwise: unknown command or arguments: %s\n%s", argv[i], kUsage);
+      return 2;
+    }
+  }
+  wchar_t exe[4096];
+  const DWORD n = GetModuleFileNameW(nullptr, exe, 4096);
+  const std::filesystem::path app =
+      std::filesystem::path(WideToUtf8(std::wstring(exe, n))).parent_path() / kApplication;
+  if (std::filesystem::exists(app)) options.apps.push_back(app);
+  return sheetwise::cli::RunSession(options);
 }

@@ -6,6 +6,8 @@
 #include <cstdlib>
 
 #include "platform/host/arxapp.h"
+#include "platform/host/editor.h"
+#include "platform/host/lisp.h"
 #include "platform/host/rxregistry.h"
 
 #ifndef SW_TEST_APP_VERSION
@@ -25,6 +27,7 @@ void Log(const char* line) {
 
 void Hello() {
   Log("command hello");
+  acutPrintf(L"\nHello from the test application.\n");
 }
 
 }  // namespace
@@ -56,13 +59,21 @@ extern "C" __attribute__((visibility("default"))) AcRx::AppRetCode acrxEntryPoin
       stack->removeGroup(L"TestGroup");
       break;
     case AcRx::kLoadDwgMsg:
+      // Each drawing gets the LISP function, and a call of it once the drawing is ready.
       Log("loaddwg");
+      acedDefun(L"C:testhello", 0);
+      ads_queueexpr(L"(C:testhello)");
       break;
     case AcRx::kUnloadDwgMsg:
       Log("unloaddwg");
+      acedUndef(L"C:testhello", 0);
       break;
     case AcRx::kInvkSubrMsg:
       Log("invoke");
+      if (acedGetFunCode() == 0) {
+        acutPrintf(L"\ntesthello ran.\n");
+        acedRetVoid();
+      }
       break;
     default:
       Log("other");

@@ -1,0 +1,30 @@
+// The host session behind `sheetwise [DRAWING] [-w BOOK.xlsx] [-s SCRIPT]`: opens the drawing
+// (a new one without), starts the spreadsheet application with BOOK when asked, loads the
+// application libraries, and runs the command line: typed at the terminal or read from a script,
+// with LISP expressions, the commands applications registered, "C:" LISP functions and the
+// host's own commands (NEW, OPEN, QSAVE, SAVEAS, CLOSE, QUIT, SELECT, LIST, SETVAR, GETVAR, ARX).
+// Sent strings and queued LISP run when the prompt is idle, never inside a command. After every
+// command each changed workbook is saved: to its file, or a new one beside the drawing as
+// DRAWING-BookN.xlsx.
+#pragma once
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace sheetwise::cli {
+
+struct SessionOptions {
+  std::filesystem::path drawing;            ///< empty: a new drawing
+  std::filesystem::path workbook;           ///< -w: opened in the spreadsheet first
+  std::filesystem::path script;             ///< -s: lines instead of the terminal
+  std::vector<std::filesystem::path> apps;  ///< application libraries to load at start
+};
+
+/// Runs a session to its end (QUIT, end of the script or of input). Returns the exit status:
+/// 0, or 1 when the drawing, workbook, script or an application could not be opened (the
+/// message on stderr). Main thread; one session per process at a time.
+int RunSession(const SessionOptions& options);
+
+}  // namespace sheetwise::cli

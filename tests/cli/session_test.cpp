@@ -1,0 +1,115 @@
+// The host as a user runs it: `sheetwise DRAWING -s SCRIPT`, checked by what it printed, the
+// drawing it saved, and what a test application received.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "platform/dxf/document.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Result {
+  int status = -1;
+  std::string out;
+};
+
+fs::path Dir() {
+  fs::path dir =
+      fs::temp_directory_path() / ("sw_session_" + std::to_string(::getpid()) + "_" +
+                                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  fs::create_directories(dir);
+  return dir;
+}
+
+Result Host(const std::string& args, const std::string& script, const fs::path& dir) {
+  const fs::path scr = dir / "run.scr";
+  std::ofstream(scr) << script;
+  Result r;
+  const std::string cmd = "cd '" + dir.string() + "' && '" SW_SHEETWISE "' " + args + " -s '" +
+                          scr.string() + "' </dev/null 2>&1";
+  FILE* p = ::popen(cmd.c_str(), "r");
+  char buf[4096];
+  while (std::size_t n = std::fread(buf, 1, sizeof buf, p)) r.out.append(buf, n);
+  const int status = ::pclose(p);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return r;
+}
+
+std::string Lines(const fs::path& file) {
+  std::ifstream in(file);
+  std::string all, line;
+  while (std::getline(in, line)) all += line + " ";
+  return all;
+}
+
+TEST(Session, AnApplicationIsLoadedRunsAndIsUnloadedByScript) {
+  const fs::path dir = Dir();
+  const fs::path log = dir / "app.log";
+  ::setenv("SW_TEST_APP_LOG", log.c_str(), 1);
+  const Result r = Host(std::string("'") + SW_SAMPLES "/attributes_r2010.dxf'",
+                        "ARX\nLoad\n" SW_TEST_APP
+                        "\n"
+                        "hello\n"
+                        "HALLO\n"
+                        "testhello\n"
+                        "(C:testhello)\n"
+                        "NEW\n"
+                        "ARX\nUnload\nsheetwise_test_app.arx\n"
+                        "hello\n"
+                        "QUIT\n",
+                        dir);
+  ::unsetenv("SW_TEST_APP_LOG");
+  EXPECT_EQ(r.status, 0) << r.out;
+  // Commands by global and local name, the LISP function as a command and as an expression,
+  // and the queued (C:testhello) of each drawing, evaluated when the drawing is ready.
+  EXPECT_NE(r.out.find("sheetwise_test_app.arx successfully loaded."), std::string::npos) << r.out;
+  std::size_t hellos = 0;
+  for (std::size_t at = r.out.find("Hello from the test application."); at != std::string::npos;
+       at = r.out.find("Hello from the test application.", at + 1))
+    ++hellos;
+  EXPECT_EQ(hellos, 2u) << r.out;
+  std::size_t runs = 0;
+  for (std::size_t at = r.out.find("testhello ran."); at != std::string::npos;
+       at = r.out.find("testhello ran.", at + 1))
+    ++runs;
+  EXPECT_EQ(runs, 4u) << r.out;  // queued in drawing 1, the command, the expression, drawing 2
+  EXPECT_NE(r.out.find("Unknown command \"hello\".  Press F1 for help."), std::string::npos)
+      << r.out;  // its group went with it
+  EXPECT_EQ(Lines(log),
+            "attach init loaddwg invoke command hello command hello invoke invoke loaddwg invoke "
+            "unload detach ");
+  fs::remove_all(dir);
+}
+
+TEST(Session, ScriptsSaveDrawingsAndRefuseWhatIsNotDxf) {
+  const fs::path dir = Dir();
+  const Result r = Host(std::string("'") + SW_SAMPLES "/attributes_r2010.dxf'",
+                        "(setvar \"LUPREC\" 2)\nGETVAR\nLUPREC\nSAVEAS\nout.dxf\nQUIT\n", dir);
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("LUPREC = 2"), std::string::npos) << r.out;
+  sheetwise::dxf::LoadResult saved = sheetwise::dxf::DxfDocument::Load(dir / "out.dxf");
+  ASSERT_TRUE(saved.document) << r.out;
+  // Unsaved changes after the save are dropped at the end of the script.
+  const Result dropped =
+      Host("'" + (dir / "out.dxf").string() + "'", "(setvar \"LUPREC\" 5)\nQUIT\n", dir);
+  EXPECT_EQ(dropped.status, 0);
+  const Result again = Host("'" + (dir / "out.dxf").string() + "'", "GETVAR\nLUPREC\n", dir);
+  EXPECT_NE(again.out.find("LUPREC = 2"), std::string::npos) << again.out;
+
+  std::ofstream(dir / "plan.dwg") << "AC1027" << std::string(200, '\0');
+  const Result dwg = Host("plan.dwg", "QUIT\n", dir);
+  EXPECT_EQ(dwg.status, 1);
+  EXPECT_NE(dwg.out.find("save it as DXF"), std::string::npos) << dwg.out;
+  const Result missing = Host("nothing.dxf", "QUIT\n", dir);
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.out.find("nothing.dxf"), std::string::npos) << missing.out;
+  fs::remove_all(dir);
+}
+
+}  // namespace
