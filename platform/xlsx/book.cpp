@@ -208,6 +208,9 @@ std::optional<Error> LoadSheetTree(BookImpl& impl, const Workbook& wb, Sheet::Da
   if (!sheet_data) return fail("the worksheet has no <sheetData>", root.offset_debug());
   if (!in_place) return fail("worksheets in UTF-16 are not supported", -1);
   // Where the rows stand in the bytes: a changed sheet is written with new rows there.
+  data.root_end = StartTagEnd(original, static_cast<std::size_t>(root.offset_debug()) - 1);
+  if (data.root_end == std::string_view::npos)
+    return fail("the <worksheet> tag is cut short", root.offset_debug());
   data.sheet_data_begin = static_cast<std::size_t>(sheet_data.offset_debug()) - 1;
   data.sheet_data_end = ElementEnd(original, data.sheet_data_begin, sheet_data.name());
   if (data.sheet_data_end == std::string_view::npos)
@@ -378,6 +381,7 @@ bool ScanSheet(BookImpl& impl, std::size_t shared_count, std::string_view xml, S
       tag.local != "worksheet")
     return false;
   const std::string prefix(tag.qname.substr(0, tag.qname.size() - tag.local.size()));
+  data.root_end = tag.end;
   const std::string sd_name = prefix + "sheetData";
   std::size_t sd = std::string_view::npos;
   for (std::size_t at = xml.find("<" + sd_name, pos); at != std::string_view::npos;

@@ -102,6 +102,7 @@ struct Sheet::Data {
   std::string original_name;  // the name in the file (renames regenerate the <sheet> element)
   const std::string* bytes = nullptr;  // the part's bytes in the book's package (raw spans)
   std::string prefix;                  // namespace prefix of the main namespace ("x:" or "")
+  std::size_t root_end = 0;            // just after the <worksheet ...> start tag
   std::size_t sheet_data_begin = 0;    // the <sheetData> element: [begin, end) of the part
   std::size_t sheet_data_end = 0;
 

@@ -341,12 +341,14 @@ std::string WriteSheetPart(BookImpl& impl, const Sheet::Data& data, const SheetP
   std::string head(orig.substr(0, sd));
   std::string tail(orig.substr(sd_end));
 
-  if (std::size_t dim = FindElement(head, p + "dimension"); dim != std::string::npos) {
+  // Elements are looked for after the root's start tag: the prolog may hold anything.
+  const std::size_t body = std::min(data.root_end, head.size());
+  if (std::size_t dim = FindElement(head, p + "dimension", body); dim != std::string::npos) {
     const std::size_t end = StartTagEnd(head, dim);
     head.replace(dim, end - dim, SetAttr(head.substr(dim, end - dim), "ref", DimensionRef(data)));
   }
   if (plan.tab_selected) {
-    if (std::size_t view = FindElement(head, p + "sheetView"); view != std::string::npos) {
+    if (std::size_t view = FindElement(head, p + "sheetView", body); view != std::string::npos) {
       const std::size_t end = StartTagEnd(head, view);
       std::string_view tag = std::string_view(head).substr(view, end - view);
       head.replace(
@@ -355,7 +357,7 @@ std::string WriteSheetPart(BookImpl& impl, const Sheet::Data& data, const SheetP
     }
   }
   if (data.columns_changed) {
-    if (std::size_t cols = FindElement(head, p + "cols"); cols != std::string::npos) {
+    if (std::size_t cols = FindElement(head, p + "cols", body); cols != std::string::npos) {
       const std::size_t end = ElementEnd(head, cols, p + "cols");
       head.replace(cols, end - cols, ColsElement(data));
     } else {
