@@ -14,19 +14,9 @@
 namespace sheetwise::xlsx {
 
 std::size_t ElementEnd(std::string_view bytes, std::size_t begin, std::string_view qname) {
-  std::size_t i = begin + 1 + qname.size();
-  char quote = 0;
-  for (; i < bytes.size(); ++i) {
-    const char ch = bytes[i];
-    if (quote) {
-      if (ch == quote) quote = 0;
-    } else if (ch == '"' || ch == '\'') {
-      quote = ch;
-    } else if (ch == '>') {
-      break;
-    }
-  }
-  if (i >= bytes.size()) return std::string_view::npos;
+  const std::size_t tag_end = StartTagEnd(bytes, begin);
+  if (tag_end == std::string_view::npos) return tag_end;
+  const std::size_t i = tag_end - 1;  // at '>'
   if (bytes[i - 1] == '/') return i + 1;
   for (std::size_t at = bytes.find("</", i); at != std::string_view::npos;
        at = bytes.find("</", at + 2)) {
