@@ -112,4 +112,49 @@ TEST(Session, ScriptsSaveDrawingsAndRefuseWhatIsNotDxf) {
   fs::remove_all(dir);
 }
 
+TEST(Session, MenusLoadAndRunTheirMacros) {
+  const fs::path dir = Dir();
+  std::ofstream(dir / "test.swmenu") << "menugroup TESTMENU\n"
+                                        "pulldown pop1 \"&Test\"\n"
+                                        "  item \"&Show variable\" \"^C^CGETVAR LUNITS\"\n"
+                                        "end\n"
+                                        "toolbar tb_test \"Test\"\n"
+                                        "  button \"Show\" \"GETVAR LUNITS\"\n"
+                                        "end\n";
+  const Result r = Host(std::string("'") + SW_SAMPLES "/attributes_r2010.dxf'",
+                        "MENULOAD\ntest.swmenu\n"
+                        "-TOOLBAR\nTESTMENU.tb_test\n_Show\n"
+                        "MENU\nShow\n"
+                        "MENULOAD\ntest.swmenu\n"
+                        "QUIT\n",
+                        dir);
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("LUNITS = 2"), std::string::npos) << r.out;  // the macro ran
+  EXPECT_NE(r.out.find("&File"), std::string::npos) << r.out;       // the bar was listed
+  EXPECT_NE(r.out.find("TESTMENU"), std::string::npos) << r.out;    // loaded once only
+  fs::remove_all(dir);
+}
+
+TEST(Session, TheTerminalReadsLinesUntilTheInputEnds) {
+  const fs::path dir = Dir();
+  // No script: lines come from standard input, as typed; its end quits cleanly.
+  const std::string cmd = "cd '" + dir.string() +
+                          "' && printf 'GETVAR\\nLUNITS\\n(+ 2 3)\\n' | '" SW_SHEETWISE
+                          "' '" SW_SAMPLES "/attributes_r2010.dxf' 2>&1";
+  FILE* p = ::popen(cmd.c_str(), "r");
+  std::string out;
+  char buf[4096];
+  while (std::size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+  const int status = ::pclose(p);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
+  EXPECT_NE(out.find("LUNITS = 2"), std::string::npos) << out;
+  EXPECT_NE(out.find("5"), std::string::npos) << out;
+  // A workbook that cannot be opened stops the start with its name.
+  std::ofstream(dir / "notes.xlsx") << "not a workbook";
+  const Result bad = Host("-w notes.xlsx", "QUIT\n", dir);
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_NE(bad.out.find("notes.xlsx"), std::string::npos) << bad.out;
+  fs::remove_all(dir);
+}
+
 }  // namespace
