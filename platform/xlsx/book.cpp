@@ -13,21 +13,16 @@
 
 namespace sheetwise::xlsx {
 
-std::size_t ElementEnd(std::string_view bytes, std::size_t begin, std::string_view qname) {
-  const std::size_t tag_end = StartTagEnd(bytes, begin);
-  if (tag_end == std::string_view::npos) return tag_end;
-  const std::size_t i = tag_end - 1;  // at '>'
-  if (bytes[i - 1] == '/') return i + 1;
-  for (std::size_t at = bytes.find("</", i); at != std::string_view::npos;
-       at = bytes.find("</", at + 2)) {
-    if (bytes.compare(at + 2, qname.size(), qname) != 0) continue;
-    std::size_t after = at + 2 + qname.size();
-    while (after < bytes.size() && (bytes[after] == ' ' || bytes[after] == '\t' ||
-                                    bytes[after] == '\r' || bytes[after] == '\n'))
-      ++after;
-    if (after < bytes.size() && bytes[after] == '>') return after + 1;
-  }
-  return std::string_view::npos;
+std::size_t ElementEnd(std::string_view bytes, std::size_t begin, std::string_view) {
+  // Tag by tag, counting depth: an element may hold others of its own name.
+  std::size_t pos = begin;
+  scan::Tag tag;
+  bool failed = false;
+  if (!scan::NextTag(bytes, pos, bytes.size(), tag, &failed) || tag.begin != begin ||
+      tag.kind == scan::Tag::kEnd)
+    return std::string_view::npos;
+  if (tag.kind == scan::Tag::kEmpty) return tag.end;
+  return scan::SkipElement(bytes, pos, bytes.size()) ? pos : std::string_view::npos;
 }
 
 std::size_t StartTagEnd(std::string_view bytes, std::size_t begin) {

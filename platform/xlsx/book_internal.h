@@ -182,8 +182,8 @@ class BookImpl {
 };
 
 /// The end (just after) of the element that starts at `begin` ('<') with qualified name
-/// `qname`: after its "/>" or its end tag; npos when the bytes end first. Text and attribute
-/// values hold no raw '<', so the first end tag of that name closes it (no nesting).
+/// `qname`: after its "/>" or its end tag, nested elements of any name counted; npos when the
+/// bytes end first or the tags do not nest.
 std::size_t ElementEnd(std::string_view bytes, std::size_t begin, std::string_view qname);
 /// The end (just after '>') of the start tag at `begin`; npos when cut short.
 std::size_t StartTagEnd(std::string_view bytes, std::size_t begin);
