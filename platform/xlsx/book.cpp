@@ -124,6 +124,9 @@ std::uint32_t BookImpl::AddShared(std::string_view text) {
         return;
       }
   };
+  // The texts of the file are hashed once, on the first added text.
+  while (text_hashes.size() < shared.size())
+    text_hashes.push_back(hash_of(shared[text_hashes.size()]));
   if ((shared.size() + 1) * 2 > text_slots.size()) {
     std::size_t size = 1024;
     while (size < (shared.size() + 1) * 4) size *= 2;
@@ -131,13 +134,14 @@ std::uint32_t BookImpl::AddShared(std::string_view text) {
     indexed = 0;
   }
   for (; indexed < shared.size(); ++indexed)
-    insert(hash_of(shared[indexed]), static_cast<std::uint32_t>(indexed));
+    insert(text_hashes[indexed], static_cast<std::uint32_t>(indexed));
   const std::uint32_t hash = hash_of(text);
   const std::size_t mask = text_slots.size() - 1;
   for (std::size_t i = hash & mask; text_slots[i].second != 0; i = (i + 1) & mask)
     if (text_slots[i].first == hash && shared[text_slots[i].second - 1] == text)
       return text_slots[i].second - 1;
   shared.emplace_back(text);
+  text_hashes.push_back(hash);
   const auto index = static_cast<std::uint32_t>(shared.size() - 1);
   insert(hash, index);
   indexed = shared.size();

@@ -158,7 +158,8 @@ class BookImpl {
   // first added text (a workbook only read never needs it). One probe is one cache line, which
   // matters at a million strings.
   std::vector<std::pair<std::uint32_t, std::uint32_t>> text_slots;
-  std::size_t indexed = 0;        // shared[0, indexed) are in text_slots
+  std::vector<std::uint32_t> text_hashes;  // of shared[0, text_hashes.size()), for regrowing
+  std::size_t indexed = 0;                 // shared[0, indexed) are in text_slots
   std::deque<std::string> other;  // kOtherString texts
 
   // Styles: the file's cellXfs and those derived since.

@@ -372,7 +372,9 @@ std::string WriteSheetPart(BookImpl& impl, const Sheet::Data& data, const SheetP
     }
     tail.insert(at, LegacyDrawingElement(p, plan.legacy_rel_id));
   }
-  out.reserve(orig.size() + orig.size() / 4 + 1024);
+  std::size_t cells = 0;
+  data.rows.ForEach([&cells](std::uint32_t, const Row& r) { cells += r.cells.size(); });
+  out.reserve(orig.size() + cells * 48 + 1024);
   out += head;
   if (data.cells_changed) {
     WriteSheetData(impl, data, out);
