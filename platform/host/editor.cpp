@@ -180,17 +180,17 @@ int CopyOut(std::wstring_view text, ACHAR* result, std::size_t bufsize) {
 // Formats a number conversion through snprintf in the "C" locale, so that the decimal point is
 // a point whatever the user's locale.
 template <typename T>
-std::string FormatNumber(const std::string& spec, T value) {
+std::string FormatNumber(const std::string& conv_text, T value) {
   static locale_t c_locale = newlocale(LC_ALL_MASK, "C", static_cast<locale_t>(nullptr));
   locale_t previous = uselocale(c_locale);
   char small[128];
-  int n = std::snprintf(small, sizeof small, spec.c_str(), value);
+  int n = std::snprintf(small, sizeof small, conv_text.c_str(), value);
   std::string out;
   if (n >= 0 && static_cast<std::size_t>(n) < sizeof small) {
     out.assign(small, static_cast<std::size_t>(n));
   } else if (n >= 0) {
     out.resize(static_cast<std::size_t>(n) + 1);
-    std::snprintf(out.data(), out.size(), spec.c_str(), value);
+    std::snprintf(out.data(), out.size(), conv_text.c_str(), value);
     out.resize(static_cast<std::size_t>(n));
   }
   uselocale(previous);
@@ -218,11 +218,11 @@ std::optional<std::wstring> Format(const ACHAR* format, va_list args) {
       out += L'%';
       continue;
     }
-    std::string spec = "%";
+    std::string conv_text = "%";
     bool left = false;
     while (*p == L'-' || *p == L'+' || *p == L' ' || *p == L'#' || *p == L'0') {
       if (*p == L'-') left = true;
-      spec += static_cast<char>(*p++);
+      conv_text += static_cast<char>(*p++);
     }
     int width = -1;
     if (*p == L'*') {
@@ -230,9 +230,9 @@ std::optional<std::wstring> Format(const ACHAR* format, va_list args) {
       if (width < 0) {
         left = true;
         width = -width;
-        spec += '-';
+        conv_text += '-';
       }
-      spec += std::to_string(width);
+      conv_text += std::to_string(width);
       ++p;
     } else {
       int w = 0;
@@ -244,7 +244,7 @@ std::optional<std::wstring> Format(const ACHAR* format, va_list args) {
       }
       if (any) {
         width = w;
-        spec += std::to_string(w);
+        conv_text += std::to_string(w);
       }
     }
     int precision = -1;
@@ -260,7 +260,7 @@ std::optional<std::wstring> Format(const ACHAR* format, va_list args) {
           if (precision > 100000) return std::nullopt;
         }
       }
-      if (precision >= 0) spec += "." + std::to_string(precision);
+      if (precision >= 0) conv_text += "." + std::to_string(precision);
     }
     // Length modifiers.
     enum class Len { kNone, kH, kHH, kL, kLL, kZ, kJ, kBigL } len = Len::kNone;
@@ -317,7 +317,7 @@ std::optional<std::wstring> Format(const ACHAR* format, va_list args) {
             v = va_arg(args, int);
             break;
         }
-        out += Utf8ToWide(FormatNumber(spec + "lld", v));
+        out += Utf8ToWide(FormatNumber(conv_text + "lld", v));
         break;
       }
       case L'u':
@@ -348,7 +348,7 @@ std::optional<std::wstring> Format(const ACHAR* format, va_list args) {
             v = va_arg(args, unsigned);
             break;
         }
-        out += Utf8ToWide(FormatNumber(spec + "ll" + static_cast<char>(conv), v));
+        out += Utf8ToWide(FormatNumber(conv_text + "ll" + static_cast<char>(conv), v));
         break;
       }
       case L'f':
@@ -361,10 +361,10 @@ std::optional<std::wstring> Format(const ACHAR* format, va_list args) {
       case L'A': {
         if (len == Len::kBigL) {
           long double v = va_arg(args, long double);
-          out += Utf8ToWide(FormatNumber(spec + "L" + static_cast<char>(conv), v));
+          out += Utf8ToWide(FormatNumber(conv_text + "L" + static_cast<char>(conv), v));
         } else {
           double v = va_arg(args, double);
-          out += Utf8ToWide(FormatNumber(spec + static_cast<char>(conv), v));
+          out += Utf8ToWide(FormatNumber(conv_text + static_cast<char>(conv), v));
         }
         break;
       }
@@ -393,7 +393,7 @@ std::optional<std::wstring> Format(const ACHAR* format, va_list args) {
       }
       case L'p': {
         void* v = va_arg(args, void*);
-        out += Utf8ToWide(FormatNumber(spec + "p", v));
+        out += Utf8ToWide(FormatNumber(conv_text + "p", v));
         break;
       }
       default:
