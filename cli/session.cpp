@@ -90,13 +90,11 @@ LispContext* Session::Lisp(AcApDocument* doc) {
   auto it = lisp_.find(doc);
   if (it != lisp_.end()) return it->second.get();
   LispHooks hooks;
-  // The function's application: one application library is the host's usual case; the newest
-  // one is asked (an application that did not define the code answers with acdbFail).
-  hooks.invoke = [this](int) {
-    const std::vector<std::wstring> loaded = apps_.Loaded();
-    if (loaded.empty()) return RTERROR;
-    apps_.Broadcast(AcRx::kInvkSubrMsg);
-    return RTNORM;
+  // A LISP function's call goes to the application that defined it.
+  hooks.application = [this] { return apps_.CurrentPacket(); };
+  hooks.invoke = [this](int, void* application) {
+    if (application == nullptr) return RTERROR;
+    return apps_.Send(application, AcRx::kInvkSubrMsg) == AcRx::kRetOK ? RTNORM : RTERROR;
   };
   hooks.getvar = [](const std::wstring& name, resbuf* value) {
     return acedGetVar(name.c_str(), value);

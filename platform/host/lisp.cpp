@@ -644,7 +644,7 @@ class LispContext::Evaluator {
       if (handler != owner_.handlers_.end()) {
         status = handler->second();
       } else if (owner_.hooks_.invoke) {
-        status = owner_.hooks_.invoke(fn.code);
+        status = owner_.hooks_.invoke(fn.code, fn.application);
       } else {
         Fail(L"ADS request error");
       }
@@ -1074,7 +1074,8 @@ std::vector<std::wstring> LispContext::TakeQueued() {
 
 int LispContext::Define(std::wstring_view name, int code) {
   if (code < 0 || !IsValidFunctionName(name)) return RTERROR;
-  functions_[FoldCase(name)] = Function{std::wstring(name), code};
+  functions_[FoldCase(name)] =
+      Function{std::wstring(name), code, hooks_.application ? hooks_.application() : nullptr};
   return RTNORM;
 }
 

@@ -53,7 +53,12 @@ inline constexpr int kMaxLispNesting = 500;
 struct LispHooks {
   /// Sends the application its "invoke function" message for the function `code`; returns the
   /// application's status: RTNORM, or RTERROR (after acdbFail) when the function failed.
-  std::function<int(int code)> invoke;
+  /// `application` is what `application` below answered when the function was defined (the
+  /// host's packet of the application that defined it), so that the message goes to it.
+  std::function<int(int code, void* application)> invoke;
+  /// The application running now (the host: the one whose entry point is being called), or
+  /// null; recorded with each acedDefun.
+  std::function<void*()> application;
   /// Reads the system variable `name` into `*value`, as acedGetVar does: RTNORM, or an error
   /// status when there is no such variable. A string value is allocated with acutNewString and
   /// freed by the caller with acutDelBuffer.
@@ -133,6 +138,7 @@ class LispContext {
   struct Function {
     std::wstring name;  // as the application spelled it
     int code = 0;
+    void* application = nullptr;  // who defined it
   };
 
   LispHooks hooks_;

@@ -413,7 +413,7 @@ int Registered() {
 }
 
 // The application's answer to the host's "invoke function" message.
-int OnInvoke(int /*code sent*/) {
+int OnInvoke(int /*code sent*/, void* /*application*/) {
   int code = acedGetFunCode();
   g_app.invoked.push_back(code);
   g_app.args_seen.push_back(Describe(acedGetArgs()));
@@ -633,7 +633,7 @@ TEST(LispApplication, MalformedResultsFromTheApplicationAreRefused) {
   // Results that are not a well-formed list never reach LISP; the last good one stands.
   static int outcome[4];
   LispHooks hooks;
-  hooks.invoke = [](int) {
+  hooks.invoke = [](int, void*) {
     resbuf items[3] = {};
     items[0].restype = RTLB;
     items[0].rbnext = &items[1];
