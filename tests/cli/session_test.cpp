@@ -2,6 +2,10 @@
 // drawing it saved, and what a test application received.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -154,6 +158,37 @@ TEST(Session, TheTerminalReadsLinesUntilTheInputEnds) {
   const Result bad = Host("-w notes.xlsx", "QUIT\n", dir);
   EXPECT_EQ(bad.status, 1);
   EXPECT_NE(bad.out.find("notes.xlsx"), std::string::npos) << bad.out;
+  fs::remove_all(dir);
+}
+
+TEST(Session, TimersAndSentStringsRunWhileTheTerminalWaits) {
+  const fs::path dir = Dir();
+  const fs::path fifo = dir / "stdin";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  // The test holds the terminal open and types only the loading; the application's timer then
+  // sends "hello" and "QUIT" while the host waits for the next line.
+  const int keyboard = ::open(fifo.c_str(), O_RDWR);
+  ASSERT_GE(keyboard, 0);
+  const fs::path log = dir / "app.log";
+  ::setenv("SW_TEST_APP_LOG", log.c_str(), 1);
+  ::setenv("SW_TEST_APP_TIMER", "1", 1);
+  const std::string cmd =
+      "cd '" + dir.string() + "' && '" SW_SHEETWISE "' < '" + fifo.string() + "' 2>&1";
+  FILE* p = ::popen(cmd.c_str(), "r");
+  const std::string typed = "ARX\nLoad\n" SW_TEST_APP "\n";
+  ASSERT_EQ(::write(keyboard, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+  std::string out;
+  char buf[4096];
+  while (std::size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+  const int status = ::pclose(p);
+  ::close(keyboard);
+  ::unsetenv("SW_TEST_APP_TIMER");
+  ::unsetenv("SW_TEST_APP_LOG");
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
+  EXPECT_NE(out.find("Hello from the test application."), std::string::npos) << out;
+  // The sent command shows as typed at the prompt.
+  EXPECT_NE(out.find("Command: hello"), std::string::npos) << out;
+  EXPECT_EQ(Lines(log), "attach init loaddwg invoke timer command hello unloaddwg unload detach ");
   fs::remove_all(dir);
 }
 

@@ -6,9 +6,11 @@
 #include <cstdlib>
 
 #include "platform/host/arxapp.h"
+#include "platform/host/docman.h"
 #include "platform/host/editor.h"
 #include "platform/host/lisp.h"
 #include "platform/host/rxregistry.h"
+#include "platform/win/msgqueue.h"
 
 #ifndef SW_TEST_APP_VERSION
 #define SW_TEST_APP_VERSION kAcrxApiVersion
@@ -28,6 +30,15 @@ void Log(const char* line) {
 void Hello() {
   Log("command hello");
   acutPrintf(L"\nHello from the test application.\n");
+}
+
+// With SW_TEST_APP_TIMER: a window-less timer that, once the host waits, sends "hello" and
+// "QUIT" to the current drawing, as the live link sends its import.
+void OnTimer(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  Log("timer");
+  AcApDocManager* docs = acDocManagerPtr();
+  docs->sendStringToExecute(docs->curDocument(), L"hello\nQUIT\n");
 }
 
 }  // namespace
@@ -53,6 +64,7 @@ extern "C" __attribute__((visibility("default"))) AcRx::AppRetCode acrxEntryPoin
       if (linker) linker->registerAppMDIAware(packet);
       stack->addCommand(L"TestGroup", L"hello", L"hallo", ACRX_CMD_MODAL, &Hello);
       stack->addCommand(L"TestGroup", L"probe", L"probe", ACRX_CMD_MODAL, &Hello);
+      if (std::getenv("SW_TEST_APP_TIMER")) SetTimer(nullptr, 0, 20, &OnTimer);
       break;
     case AcRx::kUnloadAppMsg:
       Log("unload");
