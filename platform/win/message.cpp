@@ -498,6 +498,8 @@ std::shared_ptr<LineSource> SetMessageBoxLineSource(std::shared_ptr<LineSource> 
   return source;
 }
 
+std::shared_ptr<LineSource> CurrentLineSource() { return CurrentSource(); }
+
 int MessageBoxW(HWND owner, LPCWSTR text, LPCWSTR caption, UINT type) {
   std::shared_ptr<MessageBoxPresenter> presenter;
   {

@@ -133,6 +133,9 @@ std::shared_ptr<MessageBoxPresenter> SetMessageBoxPresenter(
     std::shared_ptr<MessageBoxPresenter> presenter);
 /// Replaces the line source of the console presenter (null: stdin); returns the previous one.
 std::shared_ptr<LineSource> SetMessageBoxLineSource(std::shared_ptr<LineSource> source);
+/// The line source that console message boxes and dialogs read (stdin when none was set), so
+/// that a dialog of a script reads the script's next lines. Any thread.
+std::shared_ptr<LineSource> CurrentLineSource();
 
 /// Shows `text` (null: "") with `caption` (null: "Error") and the buttons and icon of `type`
 /// through the current presenter; returns IDOK, IDCANCEL, IDYES ... The default button is
