@@ -80,6 +80,7 @@ class Session {
   AppLoader apps_;
   std::unique_ptr<InputSource> source_;
   std::unique_ptr<HostInput> input_;
+  std::shared_ptr<LineSource> previous_lines_;
   std::map<AcApDocument*, std::unique_ptr<LispContext>> lisp_;
   bool quit_ = false;
   int depth_ = 0;
@@ -495,6 +496,9 @@ int Session::Run() {
   if (status == 0) {
     input_ = std::make_unique<HostInput>(source_.get());
     SetInput(input_.get());
+    // Message boxes and dialogs answer from the same lines as the prompts.
+    previous_lines_ = SetMessageBoxLineSource(std::make_shared<HostLineSource>(
+        input_.get(), options_.script.empty() && ::isatty(0) == 1));
     if (OpenDrawing(options_.drawing) == nullptr) status = 1;
   }
   if (status == 0) {
@@ -519,6 +523,7 @@ int Session::Run() {
   while (AcApDocument* doc = docs->curDocument()) CloseDrawing(doc);
   apps_.UnloadAll();
   SetInput(nullptr);
+  if (input_) SetMessageBoxLineSource(previous_lines_);
   SetCommandRunner(nullptr);
   calc::RevokeApplicationClass();
   CoUninitialize();

@@ -166,7 +166,35 @@ std::optional<std::wstring> HostInput::ReadLine(const std::wstring& prompt) {
     Print(line + L"\n");
     return line;
   }
+  if (peeked_ || peeked_end_) {
+    // The source echoed it when it was read ahead.
+    std::optional<std::wstring> line = std::move(peeked_);
+    peeked_.reset();
+    peeked_end_ = false;
+    return line;
+  }
   return source_ ? source_->ReadLine(prompt) : std::nullopt;
+}
+
+std::optional<std::wstring> HostInput::PeekLine() {
+  if (!queued_.empty()) return queued_.front();
+  if (!peeked_ && !peeked_end_) {
+    peeked_ = source_ ? source_->ReadLine(L"") : std::nullopt;
+    peeked_end_ = !peeked_;
+  }
+  return peeked_;
+}
+
+std::optional<std::string> HostLineSource::Peek() {
+  std::optional<std::wstring> line = input_->PeekLine();
+  if (!line) return std::nullopt;
+  return WideToUtf8(*line);
+}
+
+std::optional<std::string> HostLineSource::Take() {
+  std::optional<std::wstring> line = input_->ReadLine(L"");
+  if (!line) return std::nullopt;
+  return WideToUtf8(*line);
 }
 
 }  // namespace sheetwise::host

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/host/editor.h"
+#include "platform/win/message.h"
 
 namespace sheetwise::host {
 
@@ -68,10 +69,30 @@ class HostInput : public InputSource {
   /// The first queued line, taken without a prompt; nullopt when none.
   std::optional<std::wstring> PopQueued();
   std::optional<std::wstring> ReadLine(const std::wstring& prompt) override;
+  /// The line the next ReadLine returns, read ahead without consuming it (a message box looks
+  /// whether a script's next line names one of its buttons); nullopt at end of input.
+  std::optional<std::wstring> PeekLine();
 
  private:
   InputSource* source_;
   std::deque<std::wstring> queued_;
+  // A line read ahead from the source by PeekLine; `peeked_end_` when that read met the end.
+  std::optional<std::wstring> peeked_;
+  bool peeked_end_ = false;
+};
+
+/// The host's input as the line source of message boxes and dialogs, so that they read the
+/// same lines as the prompts: a script's next line, the terminal, or sent strings.
+class HostLineSource : public LineSource {
+ public:
+  HostLineSource(HostInput* input, bool interactive) : input_(input), interactive_(interactive) {}
+  std::optional<std::string> Peek() override;
+  std::optional<std::string> Take() override;
+  bool Interactive() const override { return interactive_; }
+
+ private:
+  HostInput* input_;
+  bool interactive_;
 };
 
 /// What runs a host command given as words (the command, then the answers to its prompts):

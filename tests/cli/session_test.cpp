@@ -91,6 +91,22 @@ TEST(Session, AnApplicationIsLoadedRunsAndIsUnloadedByScript) {
   fs::remove_all(dir);
 }
 
+TEST(Session, AMessageBoxAnswersFromTheScriptOrLeavesTheLineForTheNextPrompt) {
+  const fs::path dir = Dir();
+  const Result r = Host("", "ARX\nLoad\n" SW_TEST_APP "\nask\nno\nask\nhello\nQUIT\n", dir);
+  EXPECT_EQ(r.status, 0) << r.out;
+  const std::size_t no = r.out.find("answer 7");
+  const std::size_t yes = r.out.find("answer 6");
+  const std::size_t hello = r.out.find("Hello from the test application.");
+  ASSERT_NE(no, std::string::npos) << r.out;
+  ASSERT_NE(yes, std::string::npos) << r.out;
+  ASSERT_NE(hello, std::string::npos) << "the line that named no button runs as a command\n"
+                                      << r.out;
+  EXPECT_LT(no, yes);
+  EXPECT_LT(yes, hello);
+  fs::remove_all(dir);
+}
+
 TEST(Session, ScriptsSaveDrawingsAndRefuseWhatIsNotDxf) {
   const fs::path dir = Dir();
   const Result r = Host(std::string("'") + SW_SAMPLES "/attributes_r2010.dxf'",

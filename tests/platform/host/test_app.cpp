@@ -10,6 +10,7 @@
 #include "platform/host/editor.h"
 #include "platform/host/lisp.h"
 #include "platform/host/rxregistry.h"
+#include "platform/win/message.h"
 #include "platform/win/msgqueue.h"
 
 #ifndef SW_TEST_APP_VERSION
@@ -41,6 +42,12 @@ void OnTimer(HWND, UINT, UINT_PTR id, DWORD) {
   docs->sendStringToExecute(docs->curDocument(), L"hello\nQUIT\n");
 }
 
+// A question in a message box, answered from the host's input like a prompt.
+void Ask() {
+  const int answer = MessageBoxW(nullptr, L"Keep going?", L"Test", MB_YESNO);
+  acutPrintf(L"\nanswer %d\n", answer);
+}
+
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) int acrxGetApiVersion() {
@@ -64,6 +71,7 @@ extern "C" __attribute__((visibility("default"))) AcRx::AppRetCode acrxEntryPoin
       if (linker) linker->registerAppMDIAware(packet);
       stack->addCommand(L"TestGroup", L"hello", L"hallo", ACRX_CMD_MODAL, &Hello);
       stack->addCommand(L"TestGroup", L"probe", L"probe", ACRX_CMD_MODAL, &Hello);
+      stack->addCommand(L"TestGroup", L"ask", L"ask", ACRX_CMD_MODAL, &Ask);
       if (std::getenv("SW_TEST_APP_TIMER")) SetTimer(nullptr, 0, 20, &OnTimer);
       break;
     case AcRx::kUnloadAppMsg:
