@@ -71,8 +71,11 @@ bool AppLoader::Load(const std::wstring& path, std::size_t open_drawings, std::w
   }
   if (app->dll_main &&
       !app->dll_main(reinterpret_cast<HINSTANCE>(app->module), DLL_PROCESS_ATTACH, nullptr)) {
+    // A library the application needs and could not load is named by the loader's words.
+    const std::string why = LoadLibraryErrorText();
     FreeLibrary(app->module);
-    return fail(L"Unable to load " + path + L": the application refused to start.");
+    return fail(L"Unable to load " + path + L": the application refused to start" +
+                (why.empty() ? L"." : L" (" + Utf8ToWide(why) + L")."));
   }
   Linker()->Add(&app->packet, path);
   App& added = *apps_.emplace_back(std::move(app));
