@@ -660,10 +660,13 @@ int acedMenuCmd(const ACHAR* str) {
   size_t i = 1;
   unsigned n = 0;
   while (i < s.size() && s[i] >= L'0' && s[i] <= L'9' && i < 5) n = n * 10 + (s[i++] - L'0');
-  if (i == 1 || n == 0 || i + 1 >= s.size() || s[i] != L'=') return RTERROR;
+  if (i == 1 || i + 1 >= s.size() || s[i] != L'=') return RTERROR;
   const wchar_t action = s[i + 1];
   const std::wstring_view rest = s.substr(i + 2);
-  const UINT position = n - 1;
+  // "Pn=-" takes the n-th menu off; "Pn=+" puts a pull-down after the n-th (P0: first), so that
+  // an application that counts the bar's items up to the one it wants to precede gets there.
+  if (action == L'-' && n == 0) return RTERROR;
+  const UINT position = action == L'-' ? n - 1 : n;
 
   State& state = TheState();
   std::lock_guard lock(state.mutex);

@@ -10,7 +10,7 @@
 //
 //   HMENU bar = GetMenu(adsw_acadMainWnd());
 //   int n = GetMenuItemCount(bar);                  // 11 at start
-//   acedMenuCmd(L"P12=+VANTA.pop1");                // after "&Help"
+//   acedMenuCmd(L"P10=+VANTA.pop1");                // after the 10th, before "&Help"
 //
 // Left out: icons, flyouts and docking positions of toolbars (a toolbar is shown or hidden),
 // image tile and screen menus, accelerators, "P<n>=*" (popping a menu open), menu swapping
@@ -45,8 +45,8 @@ bool UnloadMenuGroup(std::wstring_view name, std::wstring* error = nullptr);
 bool acedIsMenuGroupLoaded(const ACHAR* group);
 
 /// Runs a menu command: "P<n>=+GROUP.popid" puts that group's pull-down on the main window's
-/// menu bar at position n (1-based: P1 is the first; past the end it is appended; a pull-down
-/// already on the bar moves there), "P<n>=-" takes the n-th pull-down off the bar (it stays
+/// menu bar after its n-th menu (P0: first; past the end it is appended; a pull-down already
+/// on the bar moves there), "P<n>=-" takes the n-th pull-down (1-based) off the bar (it stays
 /// loaded). Letters are case-insensitive. Returns RTNORM, or RTERROR for another form, a group or
 /// pull-down that is not loaded, or no n-th pull-down.
 int acedMenuCmd(const ACHAR* str);

@@ -109,15 +109,15 @@ TEST_F(Menus, PulldownsGoWhereMenuCommandsPutThem) {
   HMENU vanta = GetSubMenu(GetMenu(adsw_acadMainWnd()), 11);
   EXPECT_EQ(GetMenuItemCount(vanta), 5);
 
-  // 1-based: P3 becomes the third pull-down, the old third moves right.
+  // P3 puts it after the third pull-down; the old fourth moves right.
   EXPECT_EQ(acedMenuCmd(L" p3=+vanta.POP2 "), RTNORM);
   ASSERT_EQ(BarCount(), 13);
-  EXPECT_EQ(BarText(1), L"&Edit");
-  EXPECT_EQ(BarText(2), L"Vanta &Link");
-  EXPECT_EQ(BarText(3), L"&View");
+  EXPECT_EQ(BarText(2), L"&View");
+  EXPECT_EQ(BarText(3), L"Vanta &Link");
+  EXPECT_EQ(BarText(4), L"&Insert");
 
-  // A pull-down already on the bar moves, it is not doubled.
-  EXPECT_EQ(acedMenuCmd(L"P1=+VANTA.pop1"), RTNORM);
+  // A pull-down already on the bar moves, it is not doubled; P0 is the front.
+  EXPECT_EQ(acedMenuCmd(L"P0=+VANTA.pop1"), RTNORM);
   ASSERT_EQ(BarCount(), 13);
   EXPECT_EQ(BarText(0), L"&Vanta");
   EXPECT_EQ(BarText(1), L"&File");
@@ -127,15 +127,15 @@ TEST_F(Menus, PulldownsGoWhereMenuCommandsPutThem) {
   EXPECT_EQ(BarText(12), L"&Vanta");
 
   // Removing takes the n-th off the bar; the pull-down stays loaded and can come back.
-  EXPECT_EQ(acedMenuCmd(L"P3=-"), RTNORM);  // "Vanta &Link" is P3 now
+  EXPECT_EQ(acedMenuCmd(L"P4=-"), RTNORM);  // "Vanta &Link" is P4 now
   ASSERT_EQ(BarCount(), 12);
   EXPECT_EQ(BarText(2), L"&View");
   EXPECT_EQ(BarText(11), L"&Vanta");
   EXPECT_EQ(acedMenuCmd(L"P2=-"), RTNORM);  // the host's "&Edit"
   EXPECT_EQ(BarText(1), L"&View");
-  EXPECT_EQ(acedMenuCmd(L"P2=+ACAD.pop2"), RTNORM);
+  EXPECT_EQ(acedMenuCmd(L"P1=+ACAD.pop2"), RTNORM);
   EXPECT_EQ(BarText(1), L"&Edit");
-  EXPECT_EQ(acedMenuCmd(L"P4=+VANTA.pop2"), RTNORM);
+  EXPECT_EQ(acedMenuCmd(L"P3=+VANTA.pop2"), RTNORM);
   EXPECT_EQ(BarText(3), L"Vanta &Link");
 }
 
@@ -146,7 +146,7 @@ TEST_F(Menus, BadMenuCommandsChangeNothing) {
       L"",
       L"P",
       L"P=-",
-      L"P0=+VANTA.pop1",
+      L"P0=-",
       L"P12=+NOPE.pop1",
       L"P12=+VANTA.nope",
       L"P12=+VANTA",
