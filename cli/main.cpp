@@ -13,8 +13,10 @@
 namespace {
 
 constexpr const char* kUsage =
-    "usage: sheetwise [DRAWING.dxf] [-w BOOK.xlsx] [-s SCRIPT]\n"
+    "usage: sheetwise [DRAWING.dxf] [-w BOOK.xlsx] [-s SCRIPT] [--no-spreadsheet]\n"
     "                                          the host: its command line, or SCRIPT's lines\n"
+    "                                          (--no-spreadsheet: as on a machine without\n"
+    "                                          the spreadsheet application)\n"
     "       sheetwise selftest [DRAWING.dxf]   check the parts Sheetwise relies on, one line\n"
     "                                          per check, and load and save DRAWING\n"
     "       sheetwise --version\n";
@@ -40,7 +42,9 @@ int main(int argc, char** argv) {
   sheetwise::cli::SessionOptions options;
   for (int i = 1; i < argc; ++i) {
     std::string_view arg = argv[i];
-    if ((arg == "-w" || arg == "-s") && i + 1 < argc) {
+    if (arg == "--no-spreadsheet") {
+      options.no_spreadsheet = true;
+    } else if ((arg == "-w" || arg == "-s") && i + 1 < argc) {
       (arg == "-w" ? options.workbook : options.script) = argv[++i];
     } else if (!arg.empty() && arg[0] != '-' && options.drawing.empty()) {
       options.drawing = argv[i];

@@ -461,10 +461,13 @@ void Session::RunLine(const std::wstring& line) {
 int Session::Run() {
   AcApDocManager* docs = acDocManagerPtr();
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-  calc::RegisterApplicationClass();
+  if (!options_.no_spreadsheet) calc::RegisterApplicationClass();
   SetCommandRunner([this](std::vector<std::wstring> words) { return RunWords(std::move(words)); });
   int status = 0;
-  if (!options_.workbook.empty()) {
+  if (!options_.workbook.empty() && options_.no_spreadsheet) {
+    std::fprintf(stderr, "sheetwise: -w needs the spreadsheet application\n");
+    status = 2;
+  } else if (!options_.workbook.empty()) {
     calc::Application* app = calc::Application::Start();
     std::string error;
     if (app == nullptr || !app->OpenWorkbook(options_.workbook, &error)) {

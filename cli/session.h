@@ -20,6 +20,8 @@ struct SessionOptions {
   std::filesystem::path workbook;           ///< -w: opened in the spreadsheet first
   std::filesystem::path script;             ///< -s: lines instead of the terminal
   std::vector<std::filesystem::path> apps;  ///< application libraries to load at start
+  /// --no-spreadsheet: the spreadsheet application is not installed (it cannot be started).
+  bool no_spreadsheet = false;
 };
 
 /// Runs a session to its end (QUIT, end of the script or of input). Returns the exit status:

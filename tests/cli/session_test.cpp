@@ -13,44 +13,16 @@
 #include <string>
 
 #include "platform/dxf/document.h"
+#include "tests/cli/host_run.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Result {
-  int status = -1;
-  std::string out;
-};
-
-fs::path Dir() {
-  fs::path dir =
-      fs::temp_directory_path() / ("sw_session_" + std::to_string(::getpid()) + "_" +
-                                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-  fs::create_directories(dir);
-  return dir;
-}
-
-Result Host(const std::string& args, const std::string& script, const fs::path& dir) {
-  const fs::path scr = dir / "run.scr";
-  std::ofstream(scr) << script;
-  Result r;
-  const std::string cmd = "cd '" + dir.string() + "' && '" SW_SHEETWISE "' " + args + " -s '" +
-                          scr.string() + "' </dev/null 2>&1";
-  FILE* p = ::popen(cmd.c_str(), "r");
-  char buf[4096];
-  while (std::size_t n = std::fread(buf, 1, sizeof buf, p)) r.out.append(buf, n);
-  const int status = ::pclose(p);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return r;
-}
-
-std::string Lines(const fs::path& file) {
-  std::ifstream in(file);
-  std::string all, line;
-  while (std::getline(in, line)) all += line + " ";
-  return all;
-}
+using sheetwise::test::Dir;
+using sheetwise::test::Host;
+using sheetwise::test::Lines;
+using sheetwise::test::Result;
 
 TEST(Session, AnApplicationIsLoadedRunsAndIsUnloadedByScript) {
   const fs::path dir = Dir();
