@@ -32,9 +32,19 @@ int StoreWriteFailed(std::FILE* err) {
   return 1;
 }
 
-int Show(std::FILE* out) {
+// LoadSettings falls back to the defaults when the store is damaged; show and save must not
+// pass those off as the user's settings. The store has printed where it is damaged.
+bool StoreReadable(std::FILE* err) {
+  std::string damage;
+  if (SettingsStoreCheck(&damage) == ERROR_SUCCESS) return true;
+  std::fprintf(err, "sheetwise: error: cannot read the settings store: %s\n", damage.c_str());
+  return false;
+}
+
+int Show(std::FILE* out, std::FILE* err) {
   SettingsInfo settings;
   LoadSettings(settings);
+  if (!StoreReadable(err)) return 1;
   std::fputs(SettingsFileText(settings).c_str(), out);
   return 0;
 }
@@ -70,6 +80,7 @@ int Save(const char* arg, std::FILE* out, std::FILE* err) {
   const std::wstring path = UserPath(arg);
   SettingsInfo settings;
   LoadSettings(settings);
+  if (!StoreReadable(err)) return 1;
   std::string error;
   if (!SaveSettingsFile(settings, path, &error)) {
     std::fprintf(err, "sheetwise: error: %s\n", error.c_str());
@@ -95,7 +106,7 @@ int RunSettingsCommand(int argc, char** argv, std::FILE* out, std::FILE* err) {
     std::fputs(kSettingsUsage, out);
     return 0;
   }
-  if (action == "show" && argc == 1) return Show(out);
+  if (action == "show" && argc == 1) return Show(out, err);
   if (action == "reset" && argc == 1) return Reset(out, err);
   if (action == "load" && argc == 2) return Load(argv[1], out, err);
   if (action == "save" && argc == 2) return Save(argv[1], out, err);

@@ -152,10 +152,10 @@ std::optional<std::string> ValueIssue(const Field& field, std::wstring_view text
   }
   const std::wstring_view name = field.name;
   if (name == L"StartRow" && (loaded < 1 || loaded > 65536)) {
-    return where + " is outside 1 to 65536: the Options dialog will refuse it";
+    return where + " is outside 1 to 65536: loaded as it is";
   }
   if (name == L"StartCol" && (loaded < 1 || loaded > 256)) {
-    return where + " is outside 1 to 256: the Options dialog will refuse it";
+    return where + " is outside 1 to 256: loaded as it is";
   }
   return std::nullopt;
 }

@@ -75,8 +75,9 @@ bool CheckSettingsFile(const std::wstring& path, std::vector<SettingsFileIssue>&
 /// visible; the others are read as LoadSettingsFile reads them. LoadSettings then sees the file's
 /// values over the stored ones, its [Import] values too when the store has no Export key.
 /// Returns false, with nothing laid over the store and `*error` as LoadSettingsFile, when the
-/// file cannot be read. SettingsOverlayClear removes the values again. Main thread, before the
-/// run's first command.
+/// file cannot be read. SettingsOverlayClear removes the values again. Callers that tell the
+/// user about the file's content call CheckSettingsFile first. Main thread, before the run's
+/// first command.
 bool ApplySettingsFileOverlay(const std::wstring& path, std::string* error = nullptr);
 
 }  // namespace sheetwise

@@ -130,6 +130,14 @@ TEST(SettingsCommand, FilesAndStoresThatCannotBeUsedFailAndChangeNothing) {
       << r.err;
   EXPECT_NE(r.err.find("registry.txt:3:"), std::string::npos) << r.err;
   EXPECT_EQ(Settings("reset", home).status, 1);
+  // Neither shown nor saved: the defaults it falls back to are not the user's settings.
+  r = Settings("show", home);
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, "");
+  EXPECT_NE(r.err.find("cannot read the settings store"), std::string::npos) << r.err;
+  WriteFile(home.root() / "kept.ini", "[Export]\nSort=1\n");
+  EXPECT_EQ(Settings("save kept.ini", home).status, 1);
+  EXPECT_EQ(ReadFile(home.root() / "kept.ini"), "[Export]\nSort=1\n");
   EXPECT_EQ(ReadFile(home.store()), damaged);
 }
 
