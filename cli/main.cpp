@@ -7,6 +7,7 @@
 
 #include "cli/selftest.h"
 #include "cli/session.h"
+#include "cli/settings_command.h"
 #include "platform/win/codepage.h"
 #include "platform/win/module.h"
 
@@ -19,6 +20,8 @@ constexpr const char* kUsage =
     "                                          the spreadsheet application)\n"
     "       sheetwise selftest [DRAWING.dxf]   check the parts Sheetwise relies on, one line\n"
     "                                          per check, and load and save DRAWING\n"
+    "       sheetwise settings show | load FILE.ini | save FILE.ini | reset\n"
+    "                                          the stored settings, and settings files\n"
     "       sheetwise --version\n";
 
 // The application library the host loads at start, beside the executable, as an installed
@@ -37,6 +40,8 @@ int main(int argc, char** argv) {
     std::puts("sheetwise " SHEETWISE_VERSION);
     return 0;
   }
+  if (command == "settings")
+    return sheetwise::cli::RunSettingsCommand(argc - 2, argv + 2, stdout, stderr);
   if (command == "selftest" && argc <= 3)
     return RunSelfTest(stdout, argc == 3 ? argv[2] : nullptr) ? 0 : 1;
   sheetwise::cli::SessionOptions options;
