@@ -41,7 +41,7 @@ class COleException : public CException {
 /// The framework's dispatch exception: what an automation member raised.
 class COleDispatchException : public CException {
  public:
-  COleDispatchException(std::wstring description, UINT help_context = 0, WORD code = 0)
+  explicit COleDispatchException(std::wstring description, UINT help_context = 0, WORD code = 0)
       : m_wCode(code), m_strDescription(std::move(description)), m_dwHelpContext(help_context) {}
   WORD m_wCode;
   std::wstring m_strDescription;
