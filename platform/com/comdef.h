@@ -25,6 +25,7 @@
 #include <cstddef>
 #include <functional>
 #include <type_traits>
+#include <memory>
 #include <utility>
 
 #include "platform/com/bstr.h"
@@ -358,7 +359,7 @@ class _com_ptr_t {
   }
   _com_ptr_t& operator=(const _com_ptr_t& other) noexcept { return operator=(other.p_); }
   _com_ptr_t& operator=(_com_ptr_t&& other) noexcept {
-    if (this != &other) {
+    if (this != std::addressof(other)) {
       ReleaseIfAny();
       p_ = std::exchange(other.p_, nullptr);
     }

@@ -37,7 +37,7 @@ TEST(ProductInfo, LinesLongerThanTwoCharactersReplaceTheDefaults) {
   // Line 2 holds one letter and its line end (kept); CRLF counts as one line end, as text
   // mode reads it; line 8 has no line end at the end of the file.
   std::ofstream(dir / "Product.txt", std::ios::binary)
-      << "Sheetwise Pro\r\nX\n\nhttps://example.org/sw\nAcme\n\xc3\x9altv\xc3\xa1r s.r.o.\nab\n"
+      << "Sheetwise Pro\r\nX\n\nhttps://example.org/sw\nAcme\n\xc3\x9atv\xc3\xa1r s.r.o.\na\n"
          "19.0.1";
   EXPECT_EQ(ProductName(), L"Sheetwise Pro");
   EXPECT_EQ(ProductTitle(), L"Sheetwise 2014");
