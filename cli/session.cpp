@@ -72,7 +72,8 @@ class Session {
   int RunCommand(const std::wstring& word);
   bool HostCommand(const std::wstring& word, int* status);
   void AfterCommand();
-  int RunWords(std::vector<std::wstring> words);
+  // `from_code`: run by acedCommand or LISP rather than typed.
+  int RunWords(std::vector<std::wstring> words, bool from_code = false);
   void List();
   void SaveAs(bool quick);
 
@@ -209,11 +210,19 @@ void Session::AfterCommand() {
   }
 }
 
-int Session::RunWords(std::vector<std::wstring> words) {
+int Session::RunWords(std::vector<std::wstring> words, bool from_code) {
   std::wstring command = words.front();
   words.erase(words.begin());
   input_->QueueFront(words);
-  return RunCommand(command);
+  // A command run from inside another (acedCommand, LISP's command) is quiet with CMDECHO 0.
+  resbuf echo{};
+  const bool quiet = from_code && acedGetVar(L"CMDECHO", &echo) == RTNORM &&
+                     echo.restype == RTSHORT && echo.resval.rint == 0;
+  const bool was = PromptEcho();
+  if (quiet) SetPromptEcho(false);
+  const int status = RunCommand(command);
+  SetPromptEcho(was);
+  return status;
 }
 
 void Session::List() {
@@ -462,7 +471,8 @@ int Session::Run() {
   AcApDocManager* docs = acDocManagerPtr();
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   if (!options_.no_spreadsheet) calc::RegisterApplicationClass();
-  SetCommandRunner([this](std::vector<std::wstring> words) { return RunWords(std::move(words)); });
+  SetCommandRunner(
+      [this](std::vector<std::wstring> words) { return RunWords(std::move(words), true); });
   int status = 0;
   if (!options_.workbook.empty() && options_.no_spreadsheet) {
     std::fprintf(stderr, "sheetwise: -w needs the spreadsheet application\n");

@@ -163,7 +163,7 @@ std::optional<std::wstring> HostInput::ReadLine(const std::wstring& prompt) {
   if (!queued_.empty()) {
     std::wstring line = std::move(queued_.front());
     queued_.pop_front();
-    Print(line + L"\n");
+    if (PromptEcho()) Print(line + L"\n");
     return line;
   }
   if (peeked_ || peeked_end_) {

@@ -65,9 +65,11 @@ struct Answer {
   std::wstring text;
 };
 
+bool prompt_echo = true;
+
 Answer Ask(const ACHAR* prompt) {
   std::wstring shown = prompt != nullptr ? prompt : L"";
-  Print(shown);
+  if (prompt_echo) Print(shown);
   Editor& e = State();
   std::optional<std::wstring> line;
   if (e.input != nullptr) line = e.input->ReadLine(shown);
@@ -459,6 +461,13 @@ void SetInput(InputSource* source) {
 
 void SetOutput(std::function<void(std::wstring_view)> output) {
   State().output = std::move(output);
+}
+
+void SetPromptEcho(bool on) {
+  prompt_echo = on;
+}
+bool PromptEcho() {
+  return prompt_echo;
 }
 
 }  // namespace sheetwise::host

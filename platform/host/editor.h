@@ -41,6 +41,11 @@ void SetInput(InputSource* source);
 /// Sets where acutPrintf and the prompts' texts go; an empty function restores the default,
 /// stdout in UTF-8.
 void SetOutput(std::function<void(std::wstring_view)> output);
+/// Whether prompts and the answers the host supplies itself (a command's queued arguments) are
+/// shown. The host turns it off while a command runs from inside another with CMDECHO 0, as the
+/// CAD host hides such commands; messages still show.
+void SetPromptEcho(bool on);
+bool PromptEcho();
 
 }  // namespace sheetwise::host
 

@@ -50,16 +50,19 @@ TEST(Vanta, KeywordsDispatchInAnyCaseByAbbreviationAndGlobalName) {
                         dir);
   ::unsetenv("SHEETWISE_TRACE");
   EXPECT_EQ(r.status, 0) << r.out;
-  EXPECT_TRUE(InOrder(r.out, {"[trace] VANTA Import2", "[trace] VANTA Import2",
-                              "[trace] VANTA Import\n", "[trace] VANTA Export\n",
-                              "[trace] VANTA Export3", "[trace] VANTA Selection+export",
-                              "Invalid option keyword.", "[trace] VANTA Export4",
-                              "[trace] VANTA Disconnect", "[trace] VANTA Connect"}))
+  EXPECT_TRUE(InOrder(
+      r.out, {"[trace] VANTA Import2", "[trace] VANTA Import2", "[trace] VANTA Import\n",
+              "[trace] VANTA Export\n", "[trace] VANTA Export3", "[trace] VANTA Selection+export",
+              "Invalid option keyword.", "[trace] VANTA Export4", "[trace] VANTA Disconnect",
+              "[trace] VANTA Connect"}))
       << r.out;
   EXPECT_EQ(Count(r.out, "[trace]"), 9u) << "one operation for each answer\n" << r.out;
   EXPECT_NE(r.out.find("CMDECHO = 1"), std::string::npos) << "the menu loading restored it\n"
-                                                           << r.out;
+                                                          << r.out;
   EXPECT_EQ(r.out.find("resource module(s) pushed"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("Menu file to load"), std::string::npos)
+      << "the menu loads quietly with CMDECHO 0\n"
+      << r.out;
   fs::remove_all(dir);
 }
 
@@ -129,10 +132,9 @@ TEST(VaTest, ChecksTheSpreadsheetRunningStartedOrMissing) {
     const auto before = fs::last_write_time(dir / "book.xlsx");
     const Result running = Host("-w book.xlsx", "vatest\nQUIT\n", dir);
     EXPECT_EQ(running.status, 0) << running.out;
-    EXPECT_TRUE(InOrder(running.out,
-                        {"DEBUG: cmd\\cmdtest (48)", "DEBUG: cmd\\cmdtest (64)",
-                         "DEBUG: cmd\\cmdtest (66)", "DEBUG: cmd\\cmdtest (68)",
-                         "DEBUG: cmd\\cmdtest (72)", "DEBUG: cmd\\cmdtest (74)"}))
+    EXPECT_TRUE(InOrder(running.out, {"DEBUG: cmd\\cmdtest (48)", "DEBUG: cmd\\cmdtest (64)",
+                                      "DEBUG: cmd\\cmdtest (66)", "DEBUG: cmd\\cmdtest (68)",
+                                      "DEBUG: cmd\\cmdtest (72)", "DEBUG: cmd\\cmdtest (74)"}))
         << running.out;
     EXPECT_EQ(running.out.find("(50)"), std::string::npos) << running.out;
     EXPECT_EQ(fs::last_write_time(dir / "book.xlsx"), before) << "nothing changed, nothing saved";
@@ -141,8 +143,8 @@ TEST(VaTest, ChecksTheSpreadsheetRunningStartedOrMissing) {
   // Not running: started on the first run (50), attached on the second; one workbook added.
   const Result started = Host("", "vatest\nvatest\nQUIT\n", dir);
   EXPECT_EQ(started.status, 0) << started.out;
-  EXPECT_TRUE(InOrder(started.out, {"(48)", "(50)", "(64)", "(66)", "(68)", "(72)", "(74)",
-                                    "(48)", "(64)", "(66)", "(68)", "(72)", "(74)"}))
+  EXPECT_TRUE(InOrder(started.out, {"(48)", "(50)", "(64)", "(66)", "(68)", "(72)", "(74)", "(48)",
+                                    "(64)", "(66)", "(68)", "(72)", "(74)"}))
       << started.out;
   EXPECT_EQ(Count(started.out, "(50)"), 1u) << started.out;
 
