@@ -7,3 +7,7 @@ bash scripts/deps.sh
 cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=Release -DSHEETWISE_TESTS=OFF
 cmake --build build
 build/bin/sheetwise selftest samples/attributes_r2010.dxf
+# The menu file goes where the application looks for it in the user's configuration folder.
+menu_dir="${XDG_CONFIG_HOME:-$HOME/.config}/Autodesk/ApplicationPlugins/Norvane/Sheetwise 2014"
+mkdir -p "$menu_dir"
+install -m 644 build/bin/vamenu.cuix "$menu_dir/vamenu.cuix"
