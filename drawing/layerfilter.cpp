@@ -1,0 +1,4 @@
+#include "drawing/layerfilter.h"
+
+std::vector<std::wstring> LayerFilterNames;
+bool LayerFilterOn = false;
