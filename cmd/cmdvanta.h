@@ -28,7 +28,8 @@ bool OpenEntityByHandle(const std::wstring& handle, AcDb::OpenMode mode, AcDbEnt
 /// Writes values[i] into every attribute of block reference `handle` whose tag equals tags[i]
 /// (letter case ignored, non-ASCII letters folded too), setting the attribute's field length
 /// to the value's character count. Tags are compared in order for each attribute without early
-/// exit: of two equal tags the later value stands; attributes sharing a tag all take it. True
+/// exit: of two equal tags the later value stands; attributes sharing a tag all take it, each
+/// counting as a match (so one value for two such attributes answers false). True
 /// when the number of (attribute, tag) matches written equals the number of values: an empty
 /// list succeeds; a tag the reference lacks fails, though every other tag was written. False
 /// as well when the counts differ (nothing is written), the handle names no block reference, or

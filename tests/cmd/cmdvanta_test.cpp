@@ -199,6 +199,8 @@ TEST(SetAttributesByTag, WritesEachValueIntoTheAttributesOfItsTagAndNothingElse)
   ASSERT_TRUE(drawing.loaded());
   // Reference 4A gets two attributes of one tag: its KIND (4E) is renamed to "maker".
   Retag(drawing.db(), L"4E", L"maker");
+  // Reference 45's KIND (49) gets a tag with a non-ASCII letter.
+  Retag(drawing.db(), L"49", L"GRÖSSE");
   drawing.Snapshot();
 
   struct Row {
@@ -216,6 +218,7 @@ TEST(SetAttributesByTag, WritesEachValueIntoTheAttributesOfItsTagAndNothingElse)
       {L"45", {L"NUMBER"}, {}, false},
       {L"45", {}, {L"P-300"}, false},
       {L"45", {}, {}, true},
+      {L"45", {L"grösse"}, {L"L"}, true},
       // Two attributes of one tag both take the value: two matches for one value.
       {L"4A", {L"Maker"}, {L"Both"}, false},
       // A line break cannot go into a single-line attribute: it keeps text and field length.
@@ -230,10 +233,10 @@ TEST(SetAttributesByTag, WritesEachValueIntoTheAttributesOfItsTagAndNothingElse)
   auto seen = drawing.Probe({"36", "3B", "40", "45", "4A"});
   // Exactly the attributes written, each in its text and field length only.
   EXPECT_EQ(Words(seen["changed"]),
-            (std::set<std::string>{"38", "39", "3F", "42", "4C", "4D", "4E"}));
+            (std::set<std::string>{"38", "39", "3F", "42", "49", "4C", "4D", "4E"}));
   EXPECT_EQ(seen["added"], "");
   EXPECT_EQ(seen["removed"], "");
-  for (const char* h : {"38", "39", "3F", "42", "4C", "4D", "4E"}) {
+  for (const char* h : {"38", "39", "3F", "42", "49", "4C", "4D", "4E"}) {
     std::set<std::string> codes = Words(seen[std::string(h) + ".diff"]);
     EXPECT_TRUE(codes.count("1")) << h;
     for (const std::string& code : codes) EXPECT_TRUE(code == "1" || code == "73") << h << code;
