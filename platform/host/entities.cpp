@@ -565,7 +565,7 @@ Acad::ErrorStatus AcDbAttribute::setAttributeFromBlock(const AcDbAttributeDefini
   // placed (insertion point, direction and character height transformed like the text).
   const dxf::Entity def_tags = Tags(def->objectId().stub());
   std::size_t def_start = EmbeddedStart(def_tags);
-  if (def_start != dxf::kNoTag && EmbeddedStart(Tags(stub())) == dxf::kNoTag) {
+  if (def_start != dxf::kNoTag) {
     std::vector<dxf::NewTag> embedded;
     for (std::size_t i = def_start; i < EmbeddedEnd(def_tags, def_start); ++i) {
       std::optional<dxf::NewTag> tag = CopyTag(def_tags, i);
@@ -592,8 +592,14 @@ Acad::ErrorStatus AcDbAttribute::setAttributeFromBlock(const AcDbAttributeDefini
       if (code == 40) tag = dxf::NewTag::Real(40, height);
       embedded.push_back(std::move(*tag));
     }
-    dxf::Entity own = Tags(stub());
-    if (!Doc(stub()).InsertTags(stub()->record, dbtags::OwnEnd(own), embedded))
+    // An attribute placed again drops its own embedded text for the definition's, which stands
+    // where the definition's lands; the text is set below.
+    const dxf::Entity own = Tags(stub());
+    if (std::size_t own_start = EmbeddedStart(own); own_start != dxf::kNoTag) {
+      std::size_t count = EmbeddedEnd(own, own_start) - own_start;
+      if (!Doc(stub()).RemoveTags(stub()->record, own_start, count)) step(Acad::eInvalidInput);
+    }
+    if (!Doc(stub()).InsertTags(stub()->record, dbtags::OwnEnd(Tags(stub())), embedded))
       step(Acad::eInvalidInput);
   }
   AcString value;
