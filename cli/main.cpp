@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <string_view>
 
+#include "cli/export_command.h"
 #include "cli/selftest.h"
 #include "cli/session.h"
 #include "cli/settings_command.h"
@@ -20,6 +21,8 @@ constexpr const char* kUsage =
     "                                          the spreadsheet application)\n"
     "       sheetwise selftest [DRAWING.dxf]   check the parts Sheetwise relies on, one line\n"
     "                                          per check, and load and save DRAWING\n"
+    "       sheetwise export DRAWING.dxf [-o BOOK.xlsx] [--names A,B] [--name NAME]...\n"
+    "                [--settings FILE.ini]   export block attributes to BOOK (DRAWING.xlsx)\n"
     "       sheetwise settings show | load FILE.ini | save FILE.ini | reset\n"
     "                                          the stored settings, and settings files\n"
     "       sheetwise --version\n";
@@ -27,6 +30,13 @@ constexpr const char* kUsage =
 // The application library the host loads at start, beside the executable, as an installed
 // host loads its plug-ins.
 constexpr const char* kApplication = "sheetwise.arx";
+
+// The application library beside the executable.
+std::filesystem::path ApplicationPath() {
+  wchar_t exe[4096];
+  const DWORD n = GetModuleFileNameW(nullptr, exe, 4096);
+  return std::filesystem::path(WideToUtf8(std::wstring(exe, n))).parent_path() / kApplication;
+}
 
 }  // namespace
 
@@ -42,6 +52,9 @@ int main(int argc, char** argv) {
   }
   if (command == "settings")
     return sheetwise::cli::RunSettingsCommand(argc - 2, argv + 2, stdout, stderr);
+  if (command == "export")
+    return sheetwise::cli::RunExportCommand(argc - 2, argv + 2, ApplicationPath().c_str(), stdout,
+                                            stderr);
   if (command == "selftest" && argc <= 3)
     return RunSelfTest(stdout, argc == 3 ? argv[2] : nullptr) ? 0 : 1;
   sheetwise::cli::SessionOptions options;
@@ -58,10 +71,7 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  wchar_t exe[4096];
-  const DWORD n = GetModuleFileNameW(nullptr, exe, 4096);
-  const std::filesystem::path app =
-      std::filesystem::path(WideToUtf8(std::wstring(exe, n))).parent_path() / kApplication;
+  const std::filesystem::path app = ApplicationPath();
   if (std::filesystem::exists(app)) options.apps.push_back(app);
   return sheetwise::cli::RunSession(options);
 }

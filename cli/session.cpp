@@ -85,6 +85,8 @@ class Session {
   std::map<AcApDocument*, std::unique_ptr<LispContext>> lisp_;
   bool quit_ = false;
   int depth_ = 0;
+  int new_books_ = 0;         // new workbooks saved to options_.new_workbook
+  bool save_failed_ = false;  // a workbook could not be saved
 };
 
 LispContext* Session::Lisp(AcApDocument* doc) {
@@ -198,7 +200,13 @@ void Session::AfterCommand() {
   for (std::size_t i = 0; i < books.size(); ++i) {
     if (!books[i].modified) continue;
     fs::path target = books[i].path;
-    if (target.empty()) {
+    if (target.empty() && !options_.new_workbook.empty()) {
+      target = options_.new_workbook;
+      if (new_books_++ > 0) {
+        target.replace_filename(target.stem().wstring() + L"-" + std::to_wstring(new_books_) +
+                                target.extension().wstring());
+      }
+    } else if (target.empty()) {
       // A new workbook goes beside the drawing: DRAWING-BookN.xlsx.
       AcApDocument* doc = docs->curDocument();
       fs::path drawing =
@@ -206,7 +214,12 @@ void Session::AfterCommand() {
       target = drawing.parent_path() / (drawing.stem().wstring() + L"-" + books[i].name + L".xlsx");
     }
     std::string error;
-    if (!app->SaveWorkbook(i, target, &error)) Print(Utf8ToWide(error) + L"\n");
+    if (!app->SaveWorkbook(i, target, &error)) {
+      Print(Utf8ToWide(error) + L"\n");
+      save_failed_ = true;
+    } else if (options_.saved_workbooks != nullptr) {
+      options_.saved_workbooks->push_back(target);
+    }
   }
 }
 
@@ -489,7 +502,10 @@ int Session::Run() {
     }
   }
   if (status == 0) {
-    if (!options_.script.empty()) {
+    if (options_.shortcut) {
+      // Nothing to read: a prompt inside the shortcut meets the end of input.
+      source_ = std::make_unique<ScriptInput>();
+    } else if (!options_.script.empty()) {
       auto script = std::make_unique<ScriptInput>();
       std::string error;
       if (!script->Open(options_.script, &error)) {
@@ -511,7 +527,8 @@ int Session::Run() {
     SetInput(input_.get());
     // Message boxes and dialogs answer from the same lines as the prompts.
     previous_lines_ = SetMessageBoxLineSource(std::make_shared<HostLineSource>(
-        input_.get(), options_.script.empty() && ::isatty(0) == 1));
+        input_.get(), options_.script.empty() && !options_.shortcut && ::isatty(0) == 1));
+    if (options_.quiet) SetPromptEcho(false);
     if (OpenDrawing(options_.drawing) == nullptr) status = 1;
   }
   if (status == 0) {
@@ -523,6 +540,19 @@ int Session::Run() {
         break;
       }
     }
+  }
+  if (status == 0 && options_.shortcut) {
+    ServeMessages();
+    Idle();
+    AcApDocument* doc = docs->curDocument();
+    if (doc) doc->BeginCommand();
+    ++depth_;
+    status = options_.shortcut();
+    --depth_;
+    if (doc && docs->curDocument() == doc) doc->EndCommand();
+    AfterCommand();
+    if (save_failed_ && status == 0) status = 1;
+    quit_ = true;
   }
   while (status == 0 && !quit_) {
     ServeMessages();
@@ -536,6 +566,7 @@ int Session::Run() {
   while (AcApDocument* doc = docs->curDocument()) CloseDrawing(doc);
   apps_.UnloadAll();
   SetInput(nullptr);
+  SetPromptEcho(true);
   if (input_) SetMessageBoxLineSource(previous_lines_);
   SetCommandRunner(nullptr);
   calc::RevokeApplicationClass();

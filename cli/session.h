@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,17 @@ struct SessionOptions {
   std::vector<std::filesystem::path> apps;  ///< application libraries to load at start
   /// --no-spreadsheet: the spreadsheet application is not installed (it cannot be started).
   bool no_spreadsheet = false;
+  /// A shortcut's work: run once as a command when the drawing is open and the applications
+  /// are loaded, instead of reading commands; its result is the session's exit status. Prompts
+  /// inside it meet the end of input.
+  std::function<int()> shortcut;
+  /// Where a new workbook that changed is saved (a second one gets "-2" before the extension),
+  /// instead of beside the drawing as DRAWING-BookN.xlsx.
+  std::filesystem::path new_workbook;
+  /// Filled with the workbook files saved during the session.
+  std::vector<std::filesystem::path>* saved_workbooks = nullptr;
+  /// No prompts and no echoed input: only what commands print.
+  bool quiet = false;
 };
 
 /// Runs a session to its end (QUIT, end of the script or of input). Returns the exit status:
