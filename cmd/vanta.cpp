@@ -82,10 +82,10 @@ bool VantaDispatch() {
   return result;
 }
 
-void VantaCommand() {
+bool RunGuarded(const std::function<bool()>& body) {
   ResourceScope resources;
   try {
-    VantaDispatch();
+    return body();
   } catch (const _com_error& error) {
     ReportComError(error);
   } catch (const COleException& error) {
@@ -96,4 +96,9 @@ void VantaCommand() {
     MessageBoxW(adsw_acadMainWnd(), g_resString.Load(res::kUnexpectedError).c_str(),
                 g_resString.Load(res::kErrorCaption).c_str(), MB_ICONERROR);
   }
+  return false;
+}
+
+void VantaCommand() {
+  RunGuarded(&VantaDispatch);
 }
