@@ -4,7 +4,9 @@
 // One object lives as long as its CDlgSelNames and may be shown several times: its check
 // boxes, pattern and chosen layer rows carry over from one showing to the next. OK writes the
 // layer choice to the process-wide LayerFilterNames and LayerFilterOn (drawing/layerfilter.h);
-// Cancel changes nothing.
+// Cancel leaves them, the kept pattern and the kept layer rows alone. A click on check box 1030
+// or 1031 takes effect at once (it enables its control and updates the fields), so the check
+// boxes keep their clicked state even when the showing is cancelled.
 //
 //   filter.SetSelectionField(SelectedBlockRefs.isEmpty() ? 0 : 1);
 //   if (filter.DoModal() == IDOK && filter.NameFilterField() != 0) ... filter.Pattern() ...

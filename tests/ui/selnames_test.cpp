@@ -20,6 +20,7 @@
 #include "platform/dialog/console.h"
 #include "platform/host/dbapserv.h"
 #include "platform/host/dbsymtb.h"
+#include "platform/host/docman.h"
 #include "platform/host/selection.h"
 #include "platform/win/message.h"
 #include "platform/win/module.h"
@@ -368,6 +369,28 @@ TEST_F(SelectBlockNamesTest, ChosenNamesAreAppendedAndCancelLeavesTheListAlone) 
   EXPECT_FALSE(Select({"menu 1011", "1031 on"}, names));
   EXPECT_EQ(names, Names({L"KEPT"}));
   EXPECT_FALSE(LayerFilterOn);
+}
+
+TEST_F(SelectBlockNamesTest, ShowsTheDialogWithTheResourceLibraryAndRestoresTheModules) {
+  OpenDrawing(kDoorAndTree);
+  const HINSTANCE before = reinterpret_cast<HINSTANCE>(0x1234);
+  AfxSetResourceHandle(before);
+  const std::size_t depth = acDocManagerPtr()->ResourceDepth();
+  EXPECT_EQ(Select({"ok"}), Names({L"DOOR"}));
+  EXPECT_EQ(AfxGetResourceHandle(), before);
+  EXPECT_EQ(acDocManagerPtr()->ResourceDepth(), depth);
+
+  // Without the resource library the dialog cannot be shown: refused, nothing chosen.
+  const HINSTANCE resources = app_.m_hResource;
+  app_.m_hResource = nullptr;
+  Names names = {L"KEPT"};
+  EXPECT_FALSE(Select({"ok"}, names));
+  app_.m_hResource = resources;
+  EXPECT_EQ(names, Names({L"KEPT"}));
+  EXPECT_NE(output_.find(L"dialog 131"), std::wstring::npos) << Output();
+  EXPECT_EQ(AfxGetResourceHandle(), before);
+  EXPECT_EQ(acDocManagerPtr()->ResourceDepth(), depth);
+  AfxSetResourceHandle(nullptr);
 }
 
 TEST_F(SelectBlockNamesTest, AnEmptyMapListsNothingAndOkChoosesNoNames) {
