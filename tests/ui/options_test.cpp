@@ -533,6 +533,63 @@ TEST_F(OptionsDialog, SettingsFileSavesWhatTheDialogShowsAndLoadsItBack) {
   EXPECT_FALSE(fs::exists(dir_ / "Sheetwise.ini"));
 }
 
+TEST_F(OptionsDialog, EachControlIsTheSettingOfItsName) {
+  // One control changed at a time from the defaults, saved to a file of its own, changed back:
+  // each file differs from the defaults in that control's setting only.
+  struct Row {
+    const char* set;
+    const char* reset;
+    Settings changes;
+  };
+  const Row rows[] = {
+      {"1009 off", "1009 on", {{"Export.Rotation", "0"}}},
+      {"1006 off", "1006 on", {{"Export.XCoord", "0"}}},
+      {"1013 off", "1013 on", {{"Export.YCoord", "0"}}},
+      {"1014 off", "1014 on", {{"Export.ZCoord", "0"}}},
+      {"1008 off", "1008 on", {{"Export.Scale", "0"}}},
+      {"1010 off", "1010 on", {{"Export.LayerNames", "0"}}},
+      {"1004", "1003", {{"Export.WorksheetSettings", "1"}}},
+      {"1001", "1000", {{"Export.WorkbookSettings", "1"}}},
+      {"1004\n1005 = 77",
+       "1005 = 1\n1003",
+       {{"Export.WorksheetSettings", "1"}, {"Export.StartRow", "77"}}},
+      {"1004\n1011 on",
+       "1011 off\n1003",
+       {{"Export.WorksheetSettings", "1"}, {"Export.AddHeader", "1"}}},
+      {"1004\n1017 on",
+       "1017 off\n1003",
+       {{"Export.WorksheetSettings", "1"}, {"Export.FindNextBlankLine", "1"}}},
+      {"1020 on", "1020 off", {{"Export.AutoConnect", "1"}}},
+      {"1021 on", "1021 off", {{"Export.IncludeConstant", "1"}}},
+      {"1012 off", "1012 on", {{"Export.BlockNames", "0"}}},
+      {"1022 on", "1022 off", {{"Export.Sort", "1"}}},
+      {"1015 on", "1015 off", {{"Export.LayoutNames", "1"}}},
+      {"1023 on", "1023 off", {{"Export.OddLine", "1"}}},
+      {"1016 on", "1016 off", {{"Export.JTSK", "1"}}},
+      {"1024 on", "1024 off", {{"Export.NoAutofit", "1"}}},
+      {"1025 off", "1025 on", {{"Export.AsText", "0"}}},
+      {"1027 on", "1027 off", {{"Export.ExportAttPrompts", "1"}}},
+      {"1033 on", "1033 off", {{"Export.Selection", "1"}}},
+      {"1034 on", "1034 off", {{"Export.TimeStamp", "1"}}},
+      {"tab 1\n1014", "1013\ntab 0", {{"Import.ImportSettings", "1"}}},
+      {"tab 1\n1015 off", "1015 on\ntab 0", {{"Import.IgnoreProps", "0"}}},
+      {"tab 1\n1006 = 5", "1006 = 1\ntab 0", {{"Import.StartCol", "5"}}},
+      {"tab 1\n1005 = 6", "1005 = 2\ntab 0", {{"Import.StartRow", "6"}}},
+  };
+  std::string script = "VANTA\nOptions\n";
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    script += std::string(rows[i].set) + "\n3\n32772\nrow" + std::to_string(i) + ".ini\n" +
+              rows[i].reset + "\n";
+  }
+  const Result r = Options(script + "cancel\n");
+  EXPECT_EQ(Count(r.out, "Sheetwise 2014: "), 0u) << "every line was taken\n" << r.out;
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    SCOPED_TRACE(rows[i].set);
+    EXPECT_EQ(ParseIni(ReadFile(dir_ / ("row" + std::to_string(i) + ".ini"))),
+              With(kDefaults, rows[i].changes));
+  }
+}
+
 TEST_F(OptionsDialog, AboutShowsTheProductAndSaysWhyALinkDoesNotOpen) {
   // The opener records what it is given; F1 opens the help through it.
   const fs::path opened = dir_ / "opened.txt";
