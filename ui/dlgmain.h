@@ -47,9 +47,6 @@ class CDlgMain : public CAcUiTabMainDialog {
   /// they are.
   sheetwise::SettingsInfo SettingsFromFields() const;
 
-  CDlgExport& ExportPage() { return m_dlgExport; }
-  CDlgImport& ImportPage() { return m_dlgImport; }
-
  protected:
   /// F1: the application's help; handled.
   BOOL OnHelpInfo(HELPINFO* info) override;
