@@ -14,9 +14,6 @@ bool SelectionExportOperation() {
 bool ImportOperation() {
   return false;
 }
-bool OptionsOperation() {
-  return false;
-}
 bool ConnectOperation() {
   return false;
 }
