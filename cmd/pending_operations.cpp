@@ -2,15 +2,6 @@
 // application: until each part lands, its keyword is accepted and ends without effect.
 #include "cmd/operations.h"
 
-bool ExportOperation() {
-  return false;
-}
-bool Export2Operation() {
-  return false;
-}
-bool SelectionExportOperation() {
-  return false;
-}
 bool ImportOperation() {
   return false;
 }

@@ -22,6 +22,7 @@ using export_internal::ResourceScope;
 using sheetwise::SettingsInfo;
 
 int32_t currentRow = 1;
+int exportedReferences = 0;
 
 namespace {
 
@@ -302,7 +303,10 @@ void ExportReference(AcDbBlockReference* blockReference, const SettingsInfo& set
       }
     }
     if (settings.OddLine) ++currentRow;
+    const int32_t data_row = currentRow;
     WriteRow(false, true, settings, cells, RowTexts());
+    // A failed row leaves currentRow where it was.
+    if (currentRow != data_row) ++exportedReferences;
   }
   if (!first && !settings.NoAutofit) AutoFitColumns();
 }

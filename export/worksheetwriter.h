@@ -42,6 +42,9 @@ class AcDbBlockReference;
 /// lock).
 extern int32_t currentRow;
 
+/// Data rows written by ExportReference since the library loaded (summaries take differences).
+extern int exportedReferences;
+
 /// The texts of one row, column 1 first (the wide strings of a CStringArray).
 using RowTexts = std::vector<std::wstring>;
 
