@@ -11,3 +11,5 @@ build/bin/sheetwise selftest samples/attributes_r2010.dxf
 menu_dir="${XDG_CONFIG_HOME:-$HOME/.config}/Autodesk/ApplicationPlugins/Norvane/Sheetwise 2014"
 mkdir -p "$menu_dir"
 install -m 644 build/bin/vamenu.cuix "$menu_dir/vamenu.cuix"
+# The main job on the bundled sample: its block attributes exported to a workbook.
+build/bin/sheetwise export samples/attributes_r2010.dxf -o build/attributes_r2010.xlsx
