@@ -806,8 +806,14 @@ HRESULT FontObject::Call(DISPID id, WORD kind, const Args& args, VARIANT* result
   if (!bold) return DISP_E_TYPEMISMATCH;
   if (r.extent_ == Extent::kRows) {
     // The row's style goes to each of its cells and to the cells written later.
-    for (std::uint32_t row = r.r1_; row <= r.r2_; ++row)
+    // Cells already in the row keep their own format (a text format stays text), bold added.
+    for (std::uint32_t row = r.r1_; row <= r.r2_; ++row) {
+      std::vector<std::pair<std::uint32_t, std::uint32_t>> cells;
+      for (std::uint32_t col : r.sheet_->ColumnsInRow(row))
+        cells.emplace_back(col, book.StyleWithBold(r.sheet_->StyleOf(row, col), *bold));
       r.sheet_->SetRowStyle(row, book.StyleWithBold(r.sheet_->RowStyle(row).value_or(0), *bold));
+      for (const auto& [col, style] : cells) r.sheet_->SetStyle(row, col, style);
+    }
     // Bold text is wider: the columns are measured again at the next fit.
     r.book_->widths.erase(r.sheet_.get());
     return S_OK;
