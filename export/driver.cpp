@@ -95,8 +95,16 @@ bool ExportNames(const std::vector<std::wstring>& names, const SettingsInfo& set
     if (settings.WorksheetSettings == 0) currentRow = 1;
     const int rows_before = currentRow;
     const int references_before = exportedReferences;
+    const int failed_before = failedRows;
     ExportBlockName(name.c_str(), settings);
     if (time_stamp != nullptr) WriteTimeStampLine(time_stamp);
+    if (const int failed = failedRows - failed_before; failed > 0) {
+      // Rows go to the spreadsheet as 16-bit numbers: nothing is written past row 32767.
+      acutPrintf(L"\nBlock \"%ls\": %d row%ls could not be written%ls.\n", name.c_str(), failed,
+                 failed == 1 ? L"" : L"s",
+                 currentRow > 32767 ? L" (the worksheet rows end at 32767 here)" : L"");
+      if (summary != nullptr) summary->failed_rows += failed;
+    }
     if (summary != nullptr) {
       ++summary->names;
       summary->references += exportedReferences - references_before;

@@ -11,9 +11,10 @@
 
 /// Counts of one export, for the shortcut's summary.
 struct ExportSummary {
-  int names = 0;       // block names exported
-  int references = 0;  // references written as data rows
-  int rows = 0;        // worksheet rows written (headers, prompts and time stamps included)
+  int names = 0;        // block names exported
+  int references = 0;   // references written as data rows
+  int rows = 0;         // worksheet rows written (headers, prompts and time stamps included)
+  int failed_rows = 0;  // rows that could not be written
 };
 
 /// Export: with the stored settings, a selection first when `Selection` is on.

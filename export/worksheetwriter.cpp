@@ -11,6 +11,7 @@
 #include "platform/host/dbapserv.h"
 #include "platform/host/dbents.h"
 #include "platform/host/dbsymtb.h"
+#include "platform/host/editor.h"
 #include "platform/host/menus.h"
 #include "platform/host/units.h"
 #include "platform/win/locale.h"
@@ -23,6 +24,8 @@ using sheetwise::SettingsInfo;
 
 int32_t currentRow = 1;
 int exportedReferences = 0;
+int failedRows = 0;
+std::vector<std::pair<std::wstring, std::wstring>> renamedSheets;
 
 namespace {
 
@@ -150,6 +153,7 @@ void WriteRow(bool header, bool bold, const SettingsInfo& settings, const RowTex
     WriteRowOrRaise(header, bold, settings, values, comments);
   } catch (...) {
     // One box per failing row; the export goes on with its next row.
+    ++failedRows;
     ShowRowWriteFailed();
   }
 }
@@ -158,6 +162,7 @@ void WriteTimeStampLine(const wchar_t* text) {
   try {
     WriteTimeStampLineOrRaise(text);
   } catch (...) {
+    ++failedRows;
     ShowRowWriteFailed();
   }
 }
@@ -179,14 +184,31 @@ void AddNamedWorksheet(const Excel::_WorkbookPtr& workbook, const wchar_t* name,
     const _bstr_t sheet_name = sheet->GetName();
     taken = EqualsNoCase(ThroughAnsi(sheet_name), wanted);
   }
-  if (!taken) {
+  const wchar_t* why = nullptr;
+  if (taken) {
+    why = L"a worksheet of that name already exists";
+  } else {
     try {
       added->PutName(_bstr_t(wanted.c_str()));
     } catch (const _com_error& e) {
       // A name the application refuses leaves the sheet the name it gave it, as a taken name
       // does: the rows still get their own sheet, and the block-name column says whose.
       if (e.Error() != kNameRefused) throw;
+      if (wanted.size() > 31) {
+        why = L"a worksheet name has at most 31 characters";
+      } else if (wanted.find_first_of(L"[]:*?/\\") != std::wstring::npos) {
+        why = L"a worksheet name cannot hold any of [ ] : * ? / \\";
+      } else {
+        why = L"the spreadsheet application refuses it as a worksheet name";
+      }
     }
+  }
+  if (why != nullptr) {
+    // The user learns where the rows went; the summary lists these names too.
+    const std::wstring sheet_name = static_cast<const wchar_t*>(added->GetName());
+    acutPrintf(L"\nBlock \"%ls\": %ls; its rows are on worksheet \"%ls\".\n", wanted.c_str(), why,
+               sheet_name.c_str());
+    renamedSheets.emplace_back(wanted, sheet_name);
   }
   added->Activate();
 }

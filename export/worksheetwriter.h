@@ -28,6 +28,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "excel/excel.h"
@@ -44,6 +45,10 @@ extern int32_t currentRow;
 
 /// Data rows written by ExportReference since the library loaded (summaries take differences).
 extern int exportedReferences;
+/// Rows (data, header or time stamp) whose write failed and was reported in a box.
+extern int failedRows;
+/// Block names that could not name their worksheet, with the sheet their rows went to.
+extern std::vector<std::pair<std::wstring, std::wstring>> renamedSheets;
 
 /// The texts of one row, column 1 first (the wide strings of a CStringArray).
 using RowTexts = std::vector<std::wstring>;

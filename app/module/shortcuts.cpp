@@ -9,6 +9,7 @@
 #include "drawing/blocknames.h"
 #include "drawing/blockrefs.h"
 #include "export/driver.h"
+#include "export/worksheetwriter.h"
 #include "platform/host/editor.h"
 #include "platform/win/codepage.h"
 #include "platform/win/locale.h"
@@ -55,12 +56,21 @@ extern "C" __attribute__((visibility("default"))) int sheetwise_export(const wch
       return true;
     }
     ExportSummary summary;
+    const std::size_t renamed_before = renamedSheets.size();
     if (!ExportNames(chosen, settings, nullptr, &summary)) return false;
     std::fflush(stdout);
     acutPrintf(L"Exported %d block name%ls: %d reference%ls in %d worksheet rows.\n", summary.names,
                summary.names == 1 ? L"" : L"s", summary.references,
                summary.references == 1 ? L"" : L"s", summary.rows);
-    status = 0;
+    for (std::size_t i = renamed_before; i < renamedSheets.size(); ++i) {
+      acutPrintf(L"Not under its own name: \"%ls\" is on worksheet \"%ls\".\n",
+                 renamedSheets[i].first.c_str(), renamedSheets[i].second.c_str());
+    }
+    if (summary.failed_rows > 0) {
+      acutPrintf(L"%d row%ls could not be written.\n", summary.failed_rows,
+                 summary.failed_rows == 1 ? L"" : L"s");
+    }
+    status = summary.failed_rows > 0 ? 1 : 0;
     return true;
   });
   return status;

@@ -90,6 +90,35 @@ TEST(ExportShortcut, WritesEveryAttributedBlockAsEzdxfSeesItAndAddsToAnExistingB
   fs::remove_all(dir);
 }
 
+TEST(ExportShortcut, ABlockNameNoWorksheetCanBearIsSaidAndItsRowsKept) {
+  if (!PeersAvailable()) GTEST_SKIP() << "ezdxf and openpyxl are needed";
+  const fs::path dir = Dir();
+  const std::string make =
+      "/usr/bin/python3 -c \"import ezdxf\n"
+      "doc = ezdxf.new('R2010')\n"
+      "for name in ['Pump[1]', 'Terminal block with a rather long name', 'pump']:\n"
+      "    b = doc.blocks.new(name)\n"
+      "    b.add_attdef('TAG', (0, 0), dxfattribs={'prompt': 'Tag'})\n"
+      "    doc.modelspace().add_blockref(name, (1, 2)).add_auto_attribs({'TAG': '007'})\n"
+      "doc.saveas('" +
+      (dir / "names.dxf").string() + "')\"";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  const Result r = Shortcut("names.dxf", dir);
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("Block \"Pump[1]\": a worksheet name cannot hold"), std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("Block \"Terminal block with a rather long name\": a worksheet name has "
+                       "at most 31 characters"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("Not under its own name: \"Pump[1]\""), std::string::npos) << r.out;
+  // Every reference has its row, and "007" stays text.
+  const std::string verdict = Check(dir / "names.dxf", dir / "names.xlsx");
+  EXPECT_NE(verdict.find("checked 3 references in 3 sheets"), std::string::npos) << verdict;
+  EXPECT_EQ(Count(verdict, "\n"), 1u) << verdict;
+  fs::remove_all(dir);
+}
+
 TEST(ExportKeywords, DialogAndPromptExportTheChosenNames) {
   if (!PeersAvailable()) GTEST_SKIP() << "ezdxf and openpyxl are needed";
   const fs::path dir = Dir();
