@@ -11,9 +11,6 @@ bool Export2Operation() {
 bool SelectionExportOperation() {
   return false;
 }
-bool ImportOperation() {
-  return false;
-}
 bool OptionsOperation() {
   return false;
 }
