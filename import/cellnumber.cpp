@@ -181,7 +181,8 @@ bool ParseDistance(std::wstring_view raw, double* value) {
       result = *feet * 12.0;
       any = true;
       // The host writes 1'-5", 1' 5" or, typed back, 1'5".
-      if (!in.Take(L'-')) in.Take(L' ');
+      // A separator promises inches.
+      if ((in.Take(L'-') || in.Take(L' ')) && in.AtEnd()) return false;
     } else {
       in.Seek(start);
     }
