@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "cli/export_command.h"
+#include "cli/import_command.h"
 #include "cli/selftest.h"
 #include "cli/session.h"
 #include "cli/settings_command.h"
@@ -23,6 +24,9 @@ constexpr const char* kUsage =
     "                                          per check, and load and save DRAWING\n"
     "       sheetwise export DRAWING.dxf [-o BOOK.xlsx] [--names A,B] [--name NAME]...\n"
     "                [--settings FILE.ini]   export block attributes to BOOK (DRAWING.xlsx)\n"
+    "       sheetwise import DRAWING.dxf BOOK.xlsx [-o OUT.dxf] [--sheet NAME] [--dry-run]\n"
+    "                [--settings FILE.ini]   import BOOK's edited worksheets into DRAWING\n"
+    "                                          (or OUT) and tell what changed\n"
     "       sheetwise settings show | load FILE.ini | save FILE.ini | reset\n"
     "                                          the stored settings, and settings files\n"
     "       sheetwise --version\n";
@@ -54,6 +58,9 @@ int main(int argc, char** argv) {
     return sheetwise::cli::RunSettingsCommand(argc - 2, argv + 2, stdout, stderr);
   if (command == "export")
     return sheetwise::cli::RunExportCommand(argc - 2, argv + 2, ApplicationPath().c_str(), stdout,
+                                            stderr);
+  if (command == "import")
+    return sheetwise::cli::RunImportCommand(argc - 2, argv + 2, ApplicationPath().c_str(), stdout,
                                             stderr);
   if (command == "selftest" && argc <= 3)
     return RunSelfTest(stdout, argc == 3 ? argv[2] : nullptr) ? 0 : 1;
