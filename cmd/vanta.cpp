@@ -52,7 +52,7 @@ void Trace(const wchar_t* keyword) {
     const char* value = std::getenv("SHEETWISE_TRACE");
     return value != nullptr && *value != '\0' && *value != '0';
   }();
-  if (on) acutPrintf(L"\n[trace] VANTA %ls", keyword);
+  if (on) acutPrintf(L"\n[trace] VANTA %ls\n", keyword);
 }
 
 }  // namespace
