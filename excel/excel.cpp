@@ -444,6 +444,10 @@ _bstr_t _Workbook::GetName() const {
   return GetText(dispatch_, kDispidName);
 }
 
+IDispatchPtr _Workbook::GetActiveSheet() const {
+  return GetDispatch(dispatch_, kDispidActiveSheet);
+}
+
 IDispatchPtr Worksheets::Add(const VARIANT& before, const VARIANT& after, const VARIANT& count,
                              const VARIANT& type) const {
   IDispatch* out = nullptr;

@@ -119,6 +119,8 @@ class _Workbook : public DispatchView {
   IDispatchPtr GetWorksheets() const;
   void Activate() const;
   _bstr_t GetName() const;
+  /// The workbook's active sheet: a worksheet or a chart sheet.
+  IDispatchPtr GetActiveSheet() const;
 };
 
 /// The worksheets of a workbook (chart sheets are not among them).

@@ -262,6 +262,8 @@ TEST(Wrappers, CallEachMemberByItsDispidAndShape) {
        0, VT_DISPATCH},
       {"GetWorkbooks", [&] { _Application(&rec).GetWorkbooks(); }, 0x23C, DISPATCH_PROPERTYGET, 0,
        VT_DISPATCH},
+      {"_Workbook::GetActiveSheet", [&] { _Workbook(&rec).GetActiveSheet(); }, 0x133,
+       DISPATCH_PROPERTYGET, 0, VT_DISPATCH},
       {"Workbooks::Add", [&] { Workbooks(&rec).Add(); }, 0xB5, DISPATCH_METHOD, 0, VT_DISPATCH},
       {"Workbooks::Add(file)", [&] { Workbooks(&rec).Add(text); }, 0xB5, DISPATCH_METHOD, 1,
        VT_DISPATCH},
