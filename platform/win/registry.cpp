@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -149,8 +150,9 @@ class Registry {
 
   // Everything below is guarded by `mutex`.
   std::unordered_map<HKEY, std::unique_ptr<OpenKey>> handles;
-  std::string path;      // the file the cache below was read from
-  FileState file;        // the last version read
+  std::string path;                               // the file the cache below was read from
+  std::chrono::steady_clock::time_point checked;  // when the file was last looked at
+  FileState file;                                 // the last version read
   std::string reported;  // the damage message last printed, so each is printed once
   Store overlay;         // values laid over the store, never written
   Store view;            // file.store with the overlay laid over it: what reads see
@@ -175,9 +177,18 @@ class Registry {
     return handle;
   }
 
-  // Brings the cache up to date with the file on disk (cheap when it has not changed).
+  // Brings the cache up to date with the file on disk (cheap when it has not changed). A look at
+  // the file less than a millisecond ago stands: another process's change takes longer than that
+  // to reach us, and a loop of lookups (a ProgID per spreadsheet call) no longer costs a stat
+  // each.
   void Refresh() {
     const std::string current = SettingsStoreFile();
+    const auto checked_now = std::chrono::steady_clock::now();
+    if (current == path && checked_now - checked < std::chrono::milliseconds(1) &&
+        (file.identity.exists || file.error == ERROR_SUCCESS)) {
+      return;
+    }
+    checked = checked_now;
     struct stat st {};
     FileIdentity now;
     if (::stat(current.c_str(), &st) == 0) now = FileIdentity::Of(st);
@@ -190,6 +201,8 @@ class Registry {
 
   void Adopt(FileState state) {
     file = std::move(state);
+    // After a new version, the next lookup looks at the file again.
+    checked = {};
     if (file.error != ERROR_SUCCESS && file.message != reported) {
       std::fprintf(stderr,
                    "error: %s\nThe settings file is left unchanged; settings are not saved until "
