@@ -14,12 +14,6 @@ bool SelectionExportOperation() {
 bool ImportOperation() {
   return false;
 }
-bool ConnectOperation() {
-  return false;
-}
-bool DisconnectOperation() {
-  return false;
-}
 bool Import2Operation() {
   return false;
 }
