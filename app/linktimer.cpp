@@ -1,5 +1,8 @@
 #include "app/linktimer.h"
 
-// The change queue that this procedure drains comes with the live link; until a link is
-// connected there is never anything to send.
-void LinkTimerProc(HWND, UINT, UINT_PTR, DWORD) {}
+#include "link/linkcontrol.h"
+
+// The polling lives with the change queue it watches.
+void LinkTimerProc(HWND, UINT, UINT_PTR, DWORD) {
+  PollLink();
+}

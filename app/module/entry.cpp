@@ -3,6 +3,7 @@
 #include <cwchar>
 
 #include "app/vantaapp.h"
+#include "link/linkserver.h"
 #include "platform/host/arxapp.h"
 #include "platform/win/module.h"
 
@@ -23,6 +24,10 @@ extern "C" __attribute__((visibility("default"))) BOOL DllMain(HINSTANCE instanc
     HMODULE resources = LoadLibraryW(path.c_str());
     if (resources == nullptr) return FALSE;
     theApp.m_hResource = resources;
+    // The live link's class and type library; the library loads whatever the outcome (the
+    // link's own thread needs only the type library, which is registered in this process even
+    // when the settings store cannot be written).
+    RegisterLinkServer(instance, resources);
     return TRUE;
   }
   if (reason == DLL_PROCESS_DETACH) {

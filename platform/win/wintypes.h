@@ -74,6 +74,9 @@ inline constexpr BOOL FALSE = 0;
 inline const HANDLE INVALID_HANDLE_VALUE = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
 inline constexpr DWORD INFINITE = 0xFFFFFFFF;
 inline constexpr int MAX_PATH = 260;
+/// The resource type of registry scripts (named "REGISTRY" on Windows; resources here are
+/// numbered, see platform/win/resource.h).
+inline constexpr WORD RT_REGISTRY_ID = 0x0100;
 
 struct POINT {
   LONG x;
