@@ -40,22 +40,22 @@ bool ImportChange(const XLChangeInfo& change) {
   if (FAILED(AttachExcel(excel, "Excel.Application"))) return false;
 
   // The workbook: the active one, else the open one of that name.
-  Excel::_WorkbookPtr workbook = _variant_t(excel->GetActiveWorkbook());
+  Excel::_WorkbookPtr workbook = excel->GetActiveWorkbook();
   if (!SameName(workbook->GetName(), change.workbookName)) {
     IDispatchPtr books = excel->GetWorkbooks();
     const LONG count = Excel::Workbooks(books).GetCount();
     for (LONG i = 1; i <= count; ++i) {
-      workbook = _variant_t(Excel::Workbooks(books).GetItem(Index(i)));
+      workbook = Excel::Workbooks(books).GetItem(Index(i));
       if (SameName(workbook->GetName(), change.workbookName)) break;
     }
   }
   // The worksheet: the workbook's active one, else the one of that name.
-  Excel::_WorksheetPtr sheet = _variant_t(workbook->GetActiveSheet());
+  Excel::_WorksheetPtr sheet = workbook->GetActiveSheet();
   if (!SameName(sheet->GetName(), change.sheetName)) {
     IDispatchPtr sheets = workbook->GetWorksheets();
     const LONG count = Excel::Worksheets(sheets).GetCount();
     for (LONG i = 1; i <= count; ++i) {
-      sheet = _variant_t(Excel::Worksheets(sheets).GetItem(Index(i)));
+      sheet = Excel::Worksheets(sheets).GetItem(Index(i));
       if (SameName(sheet->GetName(), change.sheetName)) break;
     }
   }
