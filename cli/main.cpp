@@ -7,6 +7,7 @@
 
 #include "cli/export_command.h"
 #include "cli/import_command.h"
+#include "cli/link_command.h"
 #include "cli/selftest.h"
 #include "cli/session.h"
 #include "cli/settings_command.h"
@@ -27,6 +28,8 @@ constexpr const char* kUsage =
     "       sheetwise import DRAWING.dxf BOOK.xlsx [-o OUT.dxf] [--sheet NAME] [--dry-run]\n"
     "                [--settings FILE.ini]   import BOOK's edited worksheets into DRAWING\n"
     "                                          (or OUT) and tell what changed\n"
+    "       sheetwise link DRAWING.dxf BOOK.xlsx\n"
+    "                                          carry BOOK's edits into DRAWING until Ctrl-C\n"
     "       sheetwise settings show | load FILE.ini | save FILE.ini | reset\n"
     "                                          the stored settings, and settings files\n"
     "       sheetwise --version\n";
@@ -59,6 +62,9 @@ int main(int argc, char** argv) {
   if (command == "export")
     return sheetwise::cli::RunExportCommand(argc - 2, argv + 2, ApplicationPath().c_str(), stdout,
                                             stderr);
+  if (command == "link")
+    return sheetwise::cli::RunLinkCommand(argc - 2, argv + 2, ApplicationPath().c_str(), stdout,
+                                          stderr);
   if (command == "import")
     return sheetwise::cli::RunImportCommand(argc - 2, argv + 2, ApplicationPath().c_str(), stdout,
                                             stderr);

@@ -85,8 +85,9 @@ class Session {
   std::map<AcApDocument*, std::unique_ptr<LispContext>> lisp_;
   bool quit_ = false;
   int depth_ = 0;
-  int new_books_ = 0;         // new workbooks saved to options_.new_workbook
-  bool save_failed_ = false;  // a workbook could not be saved
+  int new_books_ = 0;            // new workbooks saved to options_.new_workbook
+  bool save_failed_ = false;     // a workbook could not be saved
+  int idle_pipe_[2] = {-1, -1};  // never written: what the serving waits on
 };
 
 LispContext* Session::Lisp(AcApDocument* doc) {
@@ -194,6 +195,7 @@ void Session::AfterCommand() {
           L" resource module(s) pushed.\n");
     while (docs->ResourceDepth() != 0) docs->popResourceHandle();
   }
+  if (options_.after_command) options_.after_command();
   calc::Application* app = calc::Application::Running();
   if (app == nullptr) return;
   const auto books = app->Workbooks();
@@ -502,7 +504,19 @@ int Session::Run() {
     }
   }
   if (status == 0) {
-    if (options_.shortcut) {
+    if (options_.shortcut && options_.serve_until_interrupted) {
+      // Nothing is typed: the wait serves timers, sent strings and files until Ctrl-C.
+      if (::pipe(idle_pipe_) != 0) {
+        std::fprintf(stderr, "sheetwise: cannot wait for events\n");
+        status = 1;
+      }
+      InstallInterruptHandler();
+      source_ =
+          std::make_unique<TerminalInput>(idle_pipe_[0], [this]() -> std::optional<std::wstring> {
+            if (depth_ == 0) Idle();
+            return input_->PopQueued();
+          });
+    } else if (options_.shortcut) {
       // Nothing to read: a prompt inside the shortcut meets the end of input.
       source_ = std::make_unique<ScriptInput>();
     } else if (!options_.script.empty()) {
@@ -552,14 +566,15 @@ int Session::Run() {
     if (doc && docs->curDocument() == doc) doc->EndCommand();
     AfterCommand();
     if (save_failed_ && status == 0) status = 1;
-    quit_ = true;
+    quit_ = !options_.serve_until_interrupted;
   }
   while (status == 0 && !quit_) {
     ServeMessages();
     Idle();
-    Print(L"\nCommand: ");
+    if (PromptEcho()) Print(L"\nCommand: ");
     std::optional<std::wstring> line = input_->ReadLine(L"\nCommand: ");
     if (!line) break;
+    if (options_.serve_until_interrupted && *line == L"\x03") break;  // Ctrl-C ends the serving
     RunLine(*line);
   }
   // The end: every drawing is closed (unsaved changes are dropped), then the applications go.
@@ -567,6 +582,8 @@ int Session::Run() {
   apps_.UnloadAll();
   SetInput(nullptr);
   SetPromptEcho(true);
+  for (int fd : idle_pipe_)
+    if (fd >= 0) ::close(fd);
   if (input_) SetMessageBoxLineSource(previous_lines_);
   SetCommandRunner(nullptr);
   calc::RevokeApplicationClass();

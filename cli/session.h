@@ -34,6 +34,11 @@ struct SessionOptions {
   std::vector<std::filesystem::path>* saved_workbooks = nullptr;
   /// No prompts and no echoed input: only what commands print.
   bool quiet = false;
+  /// After the shortcut, keep serving: no input is read, but timers, sent strings and changed
+  /// workbook files are, until Ctrl-C (the live link's shortcut).
+  bool serve_until_interrupted = false;
+  /// Called after every host command (with the session's current drawing open).
+  std::function<void()> after_command;
 };
 
 /// Runs a session to its end (QUIT, end of the script or of input). Returns the exit status:

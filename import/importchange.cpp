@@ -7,6 +7,7 @@
 #include "excel/excel.h"
 #include "import/import.h"
 #include "link/changequeue.h"
+#include "platform/host/editor.h"
 #include "platform/win/locale.h"
 #include "platform/win/sync.h"
 #include "settings/settings.h"
@@ -32,6 +33,8 @@ Excel::RangePtr Cell(IDispatch* cells, LONG row, LONG column) {
 }
 
 }  // namespace
+
+bool g_reportChanges = false;
 
 bool ImportChange(const XLChangeInfo& change) {
   sheetwise::SettingsInfo settings;
@@ -95,7 +98,11 @@ bool ImportChange(const XLChangeInfo& change) {
       }
     }
     // A property column writes nothing: only attributes follow a single cell.
-    return SetAttributesByTag(handle, tags, values);
+    const bool written = SetAttributesByTag(handle, tags, values);
+    if (written && g_reportChanges && !tags.empty()) {
+      acutPrintf(L"%ls %ls = %ls\n", handle.c_str(), tags[0].c_str(), values[0].c_str());
+    }
+    return written;
   }
   return false;
 }

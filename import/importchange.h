@@ -6,6 +6,9 @@
 
 struct XLChangeInfo;
 
+/// When set, every attribute written prints one line: "HANDLE TAG = VALUE" (the link shortcut).
+extern bool g_reportChanges;
+
 /// Writes the edited cell of `change` into the drawing: finds the workbook and worksheet by name,
 /// reads the cell, the handle comment of its row (three attempts, 100 ms apart, while reading
 /// the comment fails) and the header of its column in row 1; an attribute column's value is

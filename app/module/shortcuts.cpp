@@ -6,10 +6,12 @@
 
 #include "app/vantaapp.h"
 #include "cmd/commands.h"
+#include "cmd/operations.h"
 #include "drawing/blocknames.h"
 #include "drawing/blockrefs.h"
 #include "export/driver.h"
 #include "export/worksheetwriter.h"
+#include "import/importchange.h"
 #include "platform/host/editor.h"
 #include "platform/win/codepage.h"
 #include "platform/win/locale.h"
@@ -74,4 +76,9 @@ extern "C" __attribute__((visibility("default"))) int sheetwise_export(const wch
     return true;
   });
   return status;
+}
+
+extern "C" __attribute__((visibility("default"))) int sheetwise_link_connect() {
+  g_reportChanges = true;
+  return RunGuarded(&ConnectOperation) ? 0 : 1;
 }

@@ -71,12 +71,12 @@ std::optional<std::wstring> TerminalInput::ReadLine(const std::wstring&) {
     }
     if (TakeInterrupt()) {
       pending_.clear();
-      Print(L"*Cancel*\n");
+      if (PromptEcho()) Print(L"*Cancel*\n");
       return std::wstring(L"\x03");
     }
     if (idle_) {
       if (std::optional<std::wstring> line = idle_()) {
-        Print(*line + L"\n");  // input the host made shows as typed
+        if (PromptEcho()) Print(*line + L"\n");  // input the host made shows as typed
         return line;
       }
     }
