@@ -4,6 +4,7 @@
 
 #include "app/linktimer.h"
 #include "cmd/commands.h"
+#include "link/appeventhandler.h"
 #include "platform/host/adscodes.h"
 #include "platform/host/console.h"
 #include "platform/host/docman.h"
@@ -86,6 +87,19 @@ AcRx::AppRetCode CVantaApp::OnUnloadApp() {
   if (m_hThread != nullptr) {
     SetEvent(m_hStopEvent);
     WaitForSingleObject(m_hThread, INFINITE);
+    // The thread is gone: its handles, and the proxy to the sink it ran, go too.
+    CloseHandle(m_hThread);
+    m_hThread = nullptr;
+  }
+  for (HANDLE* event : {&m_hReadyEvent, &m_hStopEvent}) {
+    if (*event != nullptr) {
+      CloseHandle(*event);
+      *event = nullptr;
+    }
+  }
+  if (m_pEventHandler != nullptr) {
+    m_pEventHandler->Release();
+    m_pEventHandler = nullptr;
   }
   if (g_hImportBusy != nullptr) {
     CloseHandle(g_hImportBusy);
