@@ -123,6 +123,26 @@ TEST(Vanta, WithoutItsResourceLibraryTheApplicationDoesNotLoad) {
   fs::remove_all(dir);
 }
 
+TEST(Vanta, AComErrorEndsTheOperationInABoxAndTheHostGoesOn) {
+  const std::string corpus =
+      std::string(SW_SHARED_DIR) + "/corpus/xlsx/excel16_chartsheet_any_sheets.xlsx";
+  if (!fs::exists(corpus)) GTEST_SKIP() << "corpus absent";
+  const fs::path dir = Dir();
+  // The chart sheet made the active one: the import meets a sheet that is no worksheet.
+  ASSERT_EQ(
+      std::system(("/usr/bin/python3 '" + std::string(SW_TESTS_DIR) + "/export/activate_tab.py' '" +
+                   corpus + "' '" + (dir / "chart.xlsx").string() + "' 3")
+                      .c_str()),
+      0);
+  const Result r = Host(kSample + " -w chart.xlsx", "VANTA\nImport\nGETVAR\nLUNITS\nQUIT\n", dir);
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_TRUE(InOrder(r.out, {"COM error!", "Code = 80004003", "Code meaning = Invalid pointer",
+                              "Source = ", "Description = ", "[OK]", "LUNITS = 2"}))
+      << r.out;
+  EXPECT_EQ(r.out.find("resource module(s) pushed"), std::string::npos) << r.out;
+  fs::remove_all(dir);
+}
+
 TEST(VaTest, ChecksTheSpreadsheetRunningStartedOrMissing) {
   const fs::path dir = Dir();
   // Running with a workbook open: no start, no workbook added.
