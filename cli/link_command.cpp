@@ -87,6 +87,7 @@ int RunLinkCommand(int argc, char** argv, const char* application, std::FILE* ou
                    "%s was changed by another program; the linked drawing is saved as %s "
                    "instead.\n",
                    drawing.filename().c_str(), target.filename().c_str());
+      std::fflush(out);
     }
     if (doc->database()->saveAs(target.wstring().c_str()) != Acad::eOk) {
       std::fprintf(err, "sheetwise link: %s\n",

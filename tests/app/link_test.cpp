@@ -69,9 +69,12 @@ TEST(LinkShortcut, SavedEditsReachTheDrawingAndAForeignSaveIsNotOverwritten) {
         "wb['TAG']['" +
         cell + "'] = '" + value + "'\nwb.save('plan.xlsx')\"");
   };
-  // Row 3 is the second reference; column B its NUMBER attribute.
+  // Row 3 is the second reference; column B its NUMBER attribute. A property column (D, its X)
+  // is not followed by the link.
+  ASSERT_EQ(edit("D3", "999"), 0);
   ASSERT_EQ(edit("B3", "LINKED-1"), 0);
   ASSERT_TRUE(WaitFor(log, "NUMBER = LINKED-1")) << Read(log);
+  EXPECT_EQ(Read(log).find(" = 999"), std::string::npos) << Read(log);
   ASSERT_TRUE(WaitFor(dir / "plan.dxf", "LINKED-1")) << "saved after the change";
 
   // The workbook deleted, then unreadable while another program writes it, then replaced by a
