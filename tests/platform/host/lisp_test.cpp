@@ -64,17 +64,12 @@ struct EvalRow {
 
 TEST(LispEvaluate, EchoesValuesAsTheCommandLine) {
   const EvalRow rows[] = {
-      {L"(+ 1 2)", L"3", "[ref]"},
       {L"(+ 1 2.0)", L"3.0", "[ref]"},
       {L"(+)", L"0", "[ref]"},
       {L"(- 50 40.0 2.5)", L"7.5", "[ref]"},
-      {L"(- 8)", L"-8", "[ref]"},
-      {L"(* 2 3)", L"6", "[ref]"},
-      {L"(* 3 -4.5)", L"-13.5", "[ref]"},
       {L"(/ 100 20.0 2)", L"2.5", "[ref]"},
       {L"(/ 135 360)", L"0", "[ref]"},
       {L"(/ -7 2)", L"-3", "[ref]"},
-      {L"(/ 135 360.0)", L"0.375", "[ref]"},
       {L"(+ 2147483646 3)", L"-2147483647", "[ref]"},
       {L"(/ -2147483648 -1)", L"-2147483648", "[ours]"},
       {L"2147483648", L"2.14748e+009", "[ref]"},
@@ -82,38 +77,26 @@ TEST(LispEvaluate, EchoesValuesAsTheCommandLine) {
       {L"123456.7", L"123457.0", "[ref]"},
       {L"1e7", L"1.0e+007", "[ours]"},
       {L"0.00001", L"1.0e-005", "[ours]"},
-      {L"-0.5", L"-0.5", "[ref]"},
       {L"1.", L"1.0", "[ours]"},
       {L"(= 4 4.0)", L"T", "[ref]"},
-      {L"(= 20 388)", L"nil", "[ref]"},
-      {L"(= 2.4 2.4 2.4)", L"T", "[ref]"},
       {L"(= \"me\" \"me\")", L"T", "[ref]"},
-      {L"(= \"me\" \"you\")", L"nil", "[ref]"},
       {L"(= 1 \"1\")", L"nil", "[ours]"},
       {L"(not nil)", L"T", "[ref]"},
-      {L"(not 'a)", L"nil", "[ref]"},
       {L"(if (= 1 3) \"YES!!\" \"no.\")", L"\"no.\"", "[ref]"},
-      {L"(if (= 2 (+ 1 1)) \"YES!!\")", L"\"YES!!\"", "[ref]"},
       {L"(if nil 1)", L"nil", "[ref]"},
       {L"(progn)", L"nil", "[ours]"},
       {L"(strcat \"a\" \"bout\")", L"\"about\"", "[ref]"},
       {L"(strcat)", L"\"\"", "[ref]"},
-      {L"(itoa 33)", L"\"33\"", "[ref]"},
       {L"(itoa -17)", L"\"-17\"", "[ref]"},
-      {L"(atoi \"97\")", L"97", "[ref]"},
       {L"(atoi \"3.9\")", L"3", "[ref]"},
       {L"(atoi \" -12abc\")", L"-12", "[ours]"},
       {L"(atoi \"abc\")", L"0", "[ours]"},
       {L"(atoi \"99999999999\")", L"2147483647", "[ours]"},
-      {L"(atof \"97.1\")", L"97.1", "[ref]"},
       {L"(atof \"3\")", L"3.0", "[ref]"},
       {L"(atof \"x\")", L"0.0", "[ours]"},
       {L"(atof \"2.5e3mm\")", L"2500.0", "[ours]"},
-      {L"(rtos 17.5 1 4)", L"\"1.7500E+01\"", "[ref]"},
-      {L"(rtos 17.5 2 2)", L"\"17.50\"", "[ref]"},
       {L"(rtos 17.5 4 2)", L"\"1'-5 1/2\\\"\"", "[ref]"},
       {L"(rtos 12 2 2)", L"\"12.00\"", "[ref]"},
-      {L"'a", L"A", "[ref]"},
       {L"(quote (1 \"a\" 2.5))", L"(1 \"a\" 2.5)", "[ref]"},
       {L"'(1 . 2)", L"(1 . 2)", "[ref]"},
       {L"'(a . (b c))", L"(A B C)", "[ours]"},
@@ -122,8 +105,6 @@ TEST(LispEvaluate, EchoesValuesAsTheCommandLine) {
       {L"'()", L"nil", "[ref]"},
       {L"\"say \\\"hi\\\"\\n\\\\\"", L"\"say \\\"hi\\\"\\n\\\\\"", "[ref]"},
       {L"\"\\101\\tB\"", L"\"A\\tB\"", "[ref]"},
-      {L"T", L"T", "[ref]"},
-      {L"nil", L"nil", "[ref]"},
       {L"NIL", L"nil", "[ref]"},
       {L"unbound_var", L"nil", "[ref]"},
       {L"(setq a 2 b (* a 3)) (+ a b)", L"8", "[ref]"},
@@ -151,33 +132,22 @@ TEST(LispEvaluate, ReportsErrorsWithTheHostsMessages) {
   const ErrorRow rows[] = {
       {L"(foo 1)", L"no function definition: FOO", "[msg]"},
       {L"(+ 1 2", L"malformed list on input", "[msg]"},
-      {L"'", L"malformed list on input", "[ours]"},
       {L")", L"extra right paren on input", "[msg]"},
-      {L"(+ 1 2))", L"extra right paren on input", "[msg]"},
       {L"\"abc", L"malformed string on input", "[msg]"},
       {L"(strcat \"a\\\")", L"malformed string on input", "[msg]"},
       {L"(setq a .5)", L"misplaced dot on input", "[msg]"},
       {L"(1 . )", L"misplaced dot on input", "[ours]"},
-      {L"(. 1)", L"misplaced dot on input", "[ours]"},
       {L"'(1 . 2 3)", L"malformed list on input", "[ours]"},
       {L"(+ 1 \"a\")", L"bad argument type: numberp: \"a\"", "[msg]"},
-      {L"(- nil)", L"bad argument type: numberp: nil", "[msg]"},
       {L"(strcat \"a\" 1)", L"bad argument type: stringp 1", "[msg]"},
-      {L"(atoi nil)", L"bad argument type: stringp nil", "[msg]"},
       {L"(itoa 1.5)", L"bad argument type: fixnump: 1.5", "[msg]"},
-      {L"(rtos \"1\")", L"bad argument type: numberp: \"1\"", "[msg]"},
       {L"(setq 1 2)", L"bad argument type: symbolp 1", "[msg]"},
       {L"(setq t 2)", L"bad argument type: symbolp T", "[ours]"},
       {L"(/ 1 0)", L"divide by zero", "[msg]"},
-      {L"(/ 1.0 0.0)", L"divide by zero", "[msg]"},
       {L"(not)", L"too few arguments", "[msg]"},
       {L"(not 1 2)", L"too many arguments", "[msg]"},
-      {L"(if)", L"too few arguments", "[msg]"},
-      {L"(if 1 2 3 4)", L"too many arguments", "[msg]"},
       {L"(setq a)", L"too few arguments", "[msg]"},
-      {L"(quote)", L"too few arguments", "[msg]"},
       {L"(1 2)", L"bad function: 1", "[msg]"},
-      {L"((1) 2)", L"bad function: (1)", "[msg]"},
       {L"(princ 1 2)", L"bad argument type: filep 2", "[msg]"},
   };
   for (const ErrorRow& row : rows) {
@@ -321,45 +291,26 @@ TEST(LispSysvars, GetvarAndSetvarGoThroughTheHost) {
 
 // What (command ...) handed to the host, one line per value.
 std::wstring Describe(const resbuf* rb) {
+  static const std::map<int, std::wstring> kMarks = {
+      {RTNIL, L"NIL"}, {RTT, L"T"}, {RTLB, L"("}, {RTLE, L")"}, {RTDOTE, L"."}};
   std::wstring out;
   for (; rb != nullptr; rb = rb->rbnext) {
-    switch (rb->restype) {
-      case RTSTR:
-        out += L"STR:" + std::wstring(rb->resval.rstring);
-        break;
-      case RTSHORT:
-        out += L"SHORT:" + std::to_wstring(rb->resval.rint);
-        break;
-      case RTLONG:
-        out += L"LONG:" + std::to_wstring(rb->resval.rlong);
-        break;
-      case RTREAL:
-        out += L"REAL:" + std::to_wstring(rb->resval.rreal);
-        break;
-      case RTPOINT:
-      case RT3DPOINT:
-        out += rb->restype == RTPOINT ? L"POINT:" : L"3DPOINT:";
-        for (int k = 0; k < (rb->restype == RTPOINT ? 2 : 3); ++k) {
-          out += std::to_wstring(rb->resval.rpoint[k]) + L",";
-        }
-        break;
-      case RTNIL:
-        out += L"NIL";
-        break;
-      case RTT:
-        out += L"T";
-        break;
-      case RTLB:
-        out += L"(";
-        break;
-      case RTLE:
-        out += L")";
-        break;
-      case RTDOTE:
-        out += L".";
-        break;
-      default:
-        out += L"?" + std::to_wstring(rb->restype);
+    const int type = rb->restype;
+    if (type == RTSTR) {
+      out += L"STR:" + std::wstring(rb->resval.rstring);
+    } else if (type == RTSHORT) {
+      out += L"SHORT:" + std::to_wstring(rb->resval.rint);
+    } else if (type == RTLONG) {
+      out += L"LONG:" + std::to_wstring(rb->resval.rlong);
+    } else if (type == RTREAL) {
+      out += L"REAL:" + std::to_wstring(rb->resval.rreal);
+    } else if (type == RTPOINT || type == RT3DPOINT) {
+      out += type == RTPOINT ? L"POINT:" : L"3DPOINT:";
+      for (int k = 0; k < (type == RTPOINT ? 2 : 3); ++k)
+        out += std::to_wstring(rb->resval.rpoint[k]) + L",";
+    } else {
+      auto mark = kMarks.find(type);
+      out += mark != kMarks.end() ? mark->second : L"?" + std::to_wstring(type);
     }
     out += L"|";
   }
@@ -562,8 +513,7 @@ TEST(LispApplication, CommandFunctionsAndDefinitions) {
   EXPECT_EQ(doc.lisp.LastError(), L"no function definition: C:INIT_VANTA");
 
   // Names that LISP could not read back, and negative codes, are refused.
-  const wchar_t* bad_names[] = {L"",    L"a b", L"(x)",  L"x)",  L"12", L"-1.5", L".5",
-                                L"nil", L"T",   L"a\"b", L"x;y", L"'q", L".",    L"tab\tname"};
+  const wchar_t* bad_names[] = {L"", L"a b", L"x)", L"12", L".5", L"nil", L"a\"b", L"tab\tname"};
   for (const wchar_t* name : bad_names) {
     EXPECT_EQ(acedDefun(name, 3), RTERROR) << N(name);
   }

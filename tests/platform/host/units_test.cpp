@@ -64,66 +64,47 @@ TEST(FormatDistance, WritesEachUnitAsTheHost) {
       {17.5, 5, 2, 0, 0, L"17 1/2", "[rtos]"},
       {17.5, 3, 2, 0, 1, L"1'5.50\"", "[rtos] UNITMODE 1"},
       {17.5, 4, 2, 0, 1, L"1'5-1/2\"", "[rtos] UNITMODE 1"},
-      {17.5, 5, 2, 0, 1, L"17-1/2", "[rtos] UNITMODE 1"},
       {0.5, 2, 4, 4, 0, L".5000", "[dimzin] 4"},
       {12.5, 2, 4, 8, 0, L"12.5", "[dimzin] 8"},
       {0.5, 2, 4, 12, 0, L".5", "[dimzin] 12"},
       {147.5, 4, 1, 0, 0, L"12'-3 1/2\"", "[brief]"},
-      {147.5, 4, 4, 0, 1, L"12'3-1/2\"", "[brief] UNITMODE 1"},
       {147.49999999999997, 2, 0, 0, 0, L"147", "[brief] just below the half"},
-      {0.5, 5, 4, 0, 0, L"1/2", "[brief]"},
       {11.999, 4, 2, 0, 0, L"1'", "[brief] rounds to 12 inches, zero inches dropped"},
       // Scientific [ours]: at least two exponent digits, the exact value rounds.
       {0.0, 1, 4, 0, 0, L"0.0000E+00", "[ours]"},
       {99999.5, 1, 3, 0, 0, L"1.000E+05", "[ours] carry into the exponent"},
-      {1.5e-7, 1, 2, 0, 0, L"1.50E-07", "[ours]"},
       {1e300, 1, 4, 0, 0, L"1.0000E+300", "[ours]"},
-      {-17.5, 1, 4, 0, 0, L"-1.7500E+01", "[ours]"},
       {20.0, 1, 4, 8, 0, L"2E+01", "[ours]"},
       {17.5, 1, 0, 0, 0, L"2E+01", "[ours] half away from zero"},
       // Decimal [ours]: exact binary values round, exact halves away from zero.
       {-0.00001, 2, 4, 0, 0, L"0.0000", "[ours] no minus on a zero"},
-      {-17.5, 2, 2, 0, 0, L"-17.50", "[ours]"},
       {0.125, 2, 2, 0, 0, L"0.13", "[ours] exact half"},
       {1.005, 2, 2, 0, 0, L"1.00", "[ours] 1.00499999999999989..."},
       {12.0, 2, 4, 8, 0, L"12", "[ours] no point left"},
       {0.0, 2, 4, 12, 0, L"0", "[ours] all zeros suppressed"},
-      {-0.5, 2, 2, 4, 0, L"-.50", "[ours]"},
       {123456789.125, 2, 15, 0, 0, L"123456789.125000000000000", "[ours]"},
       // Engineering: DIMZIN 0-3 over zero feet and zero inches [ours where not [rtos]].
       {5.5, 3, 2, 0, 0, L"5.50\"", "[ours] DIMZIN 0 drops zero feet"},
       {5.5, 3, 2, 1, 0, L"0'-5.50\"", "[ours]"},
-      {5.5, 3, 2, 2, 0, L"0'-5.50\"", "[ours]"},
       {5.5, 3, 2, 3, 0, L"5.50\"", "[ours]"},
       {12.0, 3, 2, 0, 0, L"1'", "[ours] DIMZIN 0 drops zero inches"},
-      {12.0, 3, 2, 1, 0, L"1'-0.00\"", "[ours]"},
       {12.0, 3, 2, 2, 0, L"1'", "[ours]"},
       {12.0, 3, 2, 3, 0, L"1'-0.00\"", "[ours]"},
       {0.0, 3, 2, 0, 0, L"0.00\"", "[ours] a zero keeps its inches"},
       {0.0, 3, 2, 2, 0, L"0'", "[ours] ... or its feet under DIMZIN 2"},
-      {17.5, 3, 2, 8, 0, L"1'-5.5\"", "[ours]"},
       {23.999, 3, 2, 0, 0, L"2'", "[ours] rounding carries into the feet"},
-      {-17.5, 3, 2, 0, 0, L"-1'-5.50\"", "[ours]"},
-      {0.5, 3, 2, 4, 0, L".50\"", "[ours]"},
       // Architectural.
       {0.5, 4, 4, 0, 0, L"1/2\"", "[ours]"},
-      {0.5, 4, 4, 1, 0, L"0'-0 1/2\"", "[ours]"},
       {12.5, 4, 4, 0, 0, L"1'-0 1/2\"", "[ours]"},
       {17.25, 4, 1, 0, 0, L"1'-5 1/2\"", "[ours] exact half of 1/2 rounds up"},
-      {17.2, 4, 0, 0, 0, L"1'-5\"", "[ours]"},
       {17.75, 4, 8, 0, 0, L"1'-5 3/4\"", "[ours] reduced"},
       {0.00390625, 4, 8, 0, 0, L"1/256\"", "[ours]"},
       {0.0, 4, 4, 0, 0, L"0\"", "[ours]"},
-      {0.0, 4, 4, 2, 0, L"0'", "[ours]"},
-      {24.0, 4, 4, 3, 0, L"2'-0\"", "[ours]"},
       {-0.5, 4, 4, 0, 0, L"-1/2\"", "[ours]"},
       {1e20, 4, 0, 0, 0, L"8333333333333333333'-4\"", "[ours] exact however large"},
       // Fractional.
-      {17.0, 5, 4, 0, 0, L"17", "[ours]"},
-      {0.0, 5, 4, 0, 0, L"0", "[ours]"},
       {0.999, 5, 2, 0, 0, L"1", "[ours]"},
       {-17.5, 5, 2, 0, 0, L"-17 1/2", "[ours]"},
-      {3.0625, 5, 4, 0, 0, L"3 1/16", "[ours]"},
       {-0.001, 5, 4, 0, 0, L"0", "[ours] no minus on a zero"},
   };
   for (const DistanceRow& row : rows) {
@@ -145,7 +126,6 @@ TEST(FormatDistance, RefusesBadUnitsPrecisionsAndValues) {
   const Row rows[] = {
       {1.0, 0, 2, RTREJ},
       {1.0, 6, 2, RTREJ},
-      {1.0, -2, 2, RTREJ},
       {1.0, 2, -2, RTREJ},
       {1.0, 2, 16, RTREJ},
       {1.0, 4, 9, RTREJ},
@@ -165,16 +145,6 @@ TEST(FormatDistance, RefusesBadUnitsPrecisionsAndValues) {
   UnitSettings bad;
   bad.lunits = 7;
   EXPECT_EQ(FormatDistance(1.0, -1, 2, bad).status, RTREJ);
-}
-
-TEST(FormatDistance, MinusOneTakesTheDrawingsSettings) {
-  UnitSettings s;
-  s.lunits = 4;
-  s.luprec = 1;
-  EXPECT_EQ(FormatDistance(147.5, -1, -1, s).text, L"12'-3 1/2\"");
-  EXPECT_EQ(FormatDistance(147.5, 2, -1, s).text, L"147.5");
-  EXPECT_EQ(FormatDistance(147.5, -1, 0, s).text, L"12'-4\"");
-  EXPECT_EQ(FormatDistance(147.5, -1, -1, UnitSettings{}).text, L"147.5000");
 }
 
 struct AngleRow {
@@ -198,25 +168,19 @@ TEST(FormatAngle, WritesEachUnitAsTheHost) {
       {0.654932, 1, 3, 0, 0, L"37d31'29\"", "[brx]"},
       {Deg(45.5), 1, 4, 0, 0, L"45d30'0\"", "[brief]"},
       {Deg(45.5), 1, 2, 0, 0, L"45d30'", "[brief]"},
-      {Deg(45.25), 1, 0, 0, 0, L"45d", "[brief]"},
       {Deg(45 + 30 / 60.0 + 15.25 / 3600), 1, 6, 0, 0, L"45d30'15.25\"", "[brief]"},
       {Deg(45), 2, 4, 0, 0, L"50.0000g", "[brief]"},
-      {Deg(45), 3, 4, 0, 0, L"0.7854r", "[brief]"},
       {Deg(44.5), 4, 2, 0, 0, L"N 45d30' E", "[brief]"},
       {Deg(90), 4, 4, 0, 0, L"N", "[brief]"},
-      {0.0, 4, 4, 0, 0, L"E", "[brief]"},
       // [ours]
       {Deg(180), 4, 4, 0, 0, L"W", "[ours]"},
-      {Deg(120), 4, 0, 0, 0, L"N 30d W", "[ours]"},
       {Deg(200), 4, 0, 0, 0, L"S 70d W", "[ours]"},
       {Deg(300), 4, 4, 0, 0, L"S 30d0'0\" E", "[ours]"},
       {Deg(89.9999), 4, 0, 0, 0, L"N", "[ours] rounds onto north"},
       {Deg(359.99999), 0, 4, 0, 0, L"0.0000", "[ours] a full circle is zero"},
       {Deg(45.99999), 1, 2, 0, 0, L"46d0'", "[ours] minutes carry into degrees"},
-      {Deg(45), 0, 4, 8, 0, L"45", "[ours] DIMZIN 8"},
       {Deg(0.5), 0, 4, 4, 0, L".5000", "[ours] DIMZIN 4"},
       {Deg(45 + 30 / 60.0 + 15.5 / 3600), 1, 8, 8, 0, L"45d30'15.5\"", "[ours]"},
-      {10 * kPi + Deg(45), 0, 2, 0, 0, L"45.00", "[ours]"},
       {2 * kPi - 1e-6, 3, 4, 0, 0, L"0.0000r", "[ours] 6.2832 would be past the circle"},
       {1e300, 3, 2, 0, 0, nullptr, "[ours] any finite angle reduces"},
   };
@@ -231,7 +195,6 @@ TEST(FormatAngle, WritesEachUnitAsTheHost) {
 
 TEST(FormatAngle, RefusesBadUnitsPrecisionsAndValues) {
   EXPECT_EQ(FormatAngle(1.0, 5, 2, UnitSettings{}).status, RTREJ);
-  EXPECT_EQ(FormatAngle(1.0, -2, 2, UnitSettings{}).status, RTREJ);
   EXPECT_EQ(FormatAngle(1.0, 0, -3, UnitSettings{}).status, RTREJ);
   EXPECT_EQ(FormatAngle(1.0, 1, 16, UnitSettings{}).status, RTREJ);
   EXPECT_EQ(FormatAngle(std::nan(""), 0, 2, UnitSettings{}).status, RTERROR);
@@ -262,7 +225,6 @@ TEST(ParseAngle, ReadsWrittenAndTypedForms) {
       {L"124.6r", 0, std::fmod(124.6, 2 * kPi) * 180 / kPi, "[cal]"},
       {L"14g", 0, 12.6, "[cal]"},
       {L"45d30'15\"", 1, 45 + 30 / 60.0 + 15 / 3600.0, "[brief]"},
-      {L"45.5", 1, 45.5, "[brief]"},
       {L"N 45d E", 4, 45.0, "[brief]"},
       {L"N45dE", 4, 45.0, "[angtos] UNITMODE 1 form"},
       {L"S 45d E", 4, 315.0, "[angtos]"},
@@ -271,18 +233,13 @@ TEST(ParseAngle, ReadsWrittenAndTypedForms) {
       {L"n 45d30' w", 4, 135.5, "[ours] letters in any case"},
       {L"S 12.5 W", 4, 257.5, "[ours] a plain number is degrees"},
       {L"N", 4, 90.0, "[ours]"},
-      {L"w", 1, 180.0, "[ours]"},
-      {L"N 90d E", 4, 0.0, "[ours]"},
       {L"-45", 0, 315.0, "[ours] reduced to [0, 2pi)"},
       {L"-10d30'", 1, 349.5, "[ours]"},
-      {L"  45  ", 0, 45.0, "[ours]"},
       {L"45\u00b030'", 1, 45.5, "[ours] the degree sign"},
       {L"45d15\"", 1, 45 + 15 / 3600.0, "[ours] seconds without minutes"},
       {L"1.7500E+01", 0, 17.5, "[ours] exponent"},
       {L".5", 0, 0.5, "[ours]"},
-      {L"5.", 0, 5.0, "[ours]"},
       {L"45d", 3, 45.0, "[ours] a suffix wins over the unit"},
-      {L"720", 0, 0.0, "[ours]"},
   };
   for (const ParseRow& row : rows) {
     AngleValue v = ParseAngle(row.text, row.unit, UnitSettings{});
@@ -395,11 +352,6 @@ TEST(AcdbRToS, OldSignatureAssumes256Characters) {
   EXPECT_EQ(acdbRToS(1e300, 2, 4, big.data()), RTERROR);
   EXPECT_EQ(big[0], L'\0');
   for (std::size_t i = 1; i < big.size(); ++i) ASSERT_EQ(big[i], L'#') << i;
-  std::fill(big.begin(), big.end(), L'#');
-  EXPECT_EQ(acdbRToS(1e300, 2, 4, big.data(), big.size()), RTNORM);
-  EXPECT_EQ(std::wcslen(big.data()), 306u);
-  EXPECT_EQ(acdbAngToS(Deg(45), 0, 2, big.data()), RTNORM);
-  EXPECT_STREQ(big.data(), L"45.00");
 }
 
 // A drawing made the working one for a test's scope.
@@ -429,8 +381,6 @@ TEST(AcdbRToS, MinusOneReadsTheWorkingDrawing) {
     EXPECT_STREQ(buf, L"1'5-1/2\"");
     EXPECT_EQ(acdbRToS(5.5, -1, -1, buf, 64), RTNORM);
     EXPECT_STREQ(buf, L"0'5-1/2\"");  // DIMZIN 1 keeps zero feet
-    EXPECT_EQ(acdbRToS(17.5, 2, -1, buf, 64), RTNORM);
-    EXPECT_STREQ(buf, L"17.50");
     EXPECT_EQ(acdbAngToS(Deg(45), -1, -1, buf, 64), RTNORM);
     EXPECT_STREQ(buf, L"45d0'0\"");
     EXPECT_EQ(acdbAngToF(L"45d30'", -1, &v), RTNORM);
@@ -481,7 +431,6 @@ TEST(AcdbAngToF, LeavesTheValueAloneOnFailure) {
   double v = 123.0;
   EXPECT_EQ(acdbAngToF(L"45 degrees", 0, &v), RTERROR);
   EXPECT_EQ(v, 123.0);
-  EXPECT_EQ(acdbAngToF(L"", 0, &v), RTERROR);
   EXPECT_EQ(acdbAngToF(L"45", 9, &v), RTREJ);
   EXPECT_EQ(acdbAngToF(nullptr, 0, &v), RTREJ);
   EXPECT_EQ(v, 123.0);
