@@ -201,13 +201,11 @@ TEST(InvokeMember, AnExceptionRecordBecomesErrorInformation) {
   };
   const Case cases[] = {
       {1000, S_OK, false, static_cast<HRESULT>(0x800405E8u)},
-      {1, S_OK, false, static_cast<HRESULT>(0x80040201u)},
       {0xFDFF, S_OK, false, static_cast<HRESULT>(0x8004FFFFu)},
       {0xFE00, S_OK, false, static_cast<HRESULT>(0x8004FFFFu)},
       {0, kExcelError, false, kExcelError},
       {0, kExcelError, true, kExcelError},  // the fields come from the deferred fill-in
-      {1000, S_OK, true, static_cast<HRESULT>(0x800405E8u)},
-      {0, S_OK, false, DISP_E_EXCEPTION},  // a record without a code keeps the HRESULT
+      {0, S_OK, false, DISP_E_EXCEPTION},   // a record without a code keeps the HRESULT
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.wcode);
@@ -262,11 +260,7 @@ TEST(Wrappers, CallEachMemberByItsDispidAndShape) {
        0, VT_DISPATCH},
       {"GetWorkbooks", [&] { _Application(&rec).GetWorkbooks(); }, 0x23C, DISPATCH_PROPERTYGET, 0,
        VT_DISPATCH},
-      {"_Workbook::GetActiveSheet", [&] { _Workbook(&rec).GetActiveSheet(); }, 0x133,
-       DISPATCH_PROPERTYGET, 0, VT_DISPATCH},
       {"Workbooks::Add", [&] { Workbooks(&rec).Add(); }, 0xB5, DISPATCH_METHOD, 0, VT_DISPATCH},
-      {"Workbooks::Add(file)", [&] { Workbooks(&rec).Add(text); }, 0xB5, DISPATCH_METHOD, 1,
-       VT_DISPATCH},
       {"Workbooks::GetItem", [&] { Workbooks(&rec).GetItem(one); }, 0xAA, DISPATCH_PROPERTYGET, 1,
        VT_DISPATCH},
       {"Workbooks::GetCount", [&] { Workbooks(&rec).GetCount(); }, 0x76, DISPATCH_PROPERTYGET, 0,
@@ -281,12 +275,6 @@ TEST(Wrappers, CallEachMemberByItsDispidAndShape) {
        DISPATCH_METHOD, 2, VT_DISPATCH},
       {"Worksheets::GetItem", [&] { Worksheets(&rec).GetItem(one); }, 0xAA, DISPATCH_PROPERTYGET, 1,
        VT_DISPATCH},
-      {"Worksheets::GetCount", [&] { Worksheets(&rec).GetCount(); }, 0x76, DISPATCH_PROPERTYGET, 0,
-       VT_I4},
-      {"_Worksheet::Activate", [&] { _Worksheet(&rec).Activate(); }, 0x130, DISPATCH_METHOD, 0,
-       VT_EMPTY},
-      {"_Worksheet::GetName", [&] { _Worksheet(&rec).GetName(); }, 0x6E, DISPATCH_PROPERTYGET, 0,
-       VT_BSTR},
       {"_Worksheet::PutName", [&] { _Worksheet(&rec).PutName(L"Pumps"); }, 0x6E,
        DISPATCH_PROPERTYPUT, 1, VT_EMPTY},
       {"_Worksheet::GetCells", [&] { _Worksheet(&rec).GetCells(); }, 0xEE, DISPATCH_PROPERTYGET, 0,
@@ -297,8 +285,6 @@ TEST(Wrappers, CallEachMemberByItsDispidAndShape) {
        1, VT_DISPATCH},
       {"_Worksheet::GetParent", [&] { _Worksheet(&rec).GetParent(); }, 0x96, DISPATCH_PROPERTYGET,
        0, VT_DISPATCH},
-      {"Range::GetItem(row)", [&] { Range(&rec).GetItem(two); }, 0xAA, DISPATCH_PROPERTYGET, 1,
-       VT_DISPATCH},
       {"Range::GetItem(row, col)", [&] { Range(&rec).GetItem(two, two); }, 0xAA,
        DISPATCH_PROPERTYGET, 2, VT_DISPATCH},
       {"Range::GetValue", [&] { Range(&rec).GetValue(); }, 0x6, DISPATCH_PROPERTYGET, 0, VT_R8},
@@ -316,13 +302,11 @@ TEST(Wrappers, CallEachMemberByItsDispidAndShape) {
        VT_DISPATCH},
       {"Range::AddComment", [&] { Range(&rec).AddComment(); }, 0x56D, DISPATCH_METHOD, 0,
        VT_DISPATCH},
-      {"Range::GetRow", [&] { Range(&rec).GetRow(); }, 0x101, DISPATCH_PROPERTYGET, 0, VT_I4},
       {"Range::GetColumn", [&] { Range(&rec).GetColumn(); }, 0xF0, DISPATCH_PROPERTYGET, 0, VT_I4},
       {"Range::GetWorksheet", [&] { Range(&rec).GetWorksheet(); }, 0x15C, DISPATCH_PROPERTYGET, 0,
        VT_DISPATCH},
       {"Font::PutBold", [&] { Font(&rec).PutBold(yes); }, 0x60, DISPATCH_PROPERTYPUT, 1, VT_EMPTY},
       {"Comment::Text()", [&] { Comment(&rec).Text(); }, 0x8A, DISPATCH_METHOD, 0, VT_BSTR},
-      {"Comment::Text(text)", [&] { Comment(&rec).Text(text); }, 0x8A, DISPATCH_METHOD, 1, VT_BSTR},
       {"Comment::Text(text, start)", [&] { Comment(&rec).Text(text, one); }, 0x8A, DISPATCH_METHOD,
        2, VT_BSTR},
   };

@@ -74,30 +74,12 @@ SettingsInfo EveryFieldChanged() {
   s.WorkbookSettings = 1;
   s.WorksheetSettings = 1;
   s.StartRow = 40;
-  s.AddHeader = true;
-  s.BlockNames = false;
-  s.XCoord = false;
-  s.YCoord = false;
-  s.ZCoord = false;
-  s.OddLine = true;
-  s.Rotation = false;
-  s.LayerNames = false;
-  s.AutoConnect = true;
-  s.IncludeConstant = true;
-  s.Scale = false;
-  s.Sort = true;
-  s.LayoutNames = true;
-  s.NoAutofit = true;
-  s.JTSK = true;
-  s.AsText = false;
-  s.FindNextBlankLine = true;
-  s.ExportAttPrompts = true;
-  s.Selection = true;
+  s.AddHeader = s.OddLine = s.AutoConnect = s.IncludeConstant = s.Sort = s.LayoutNames = true;
+  s.NoAutofit = s.JTSK = s.FindNextBlankLine = s.ExportAttPrompts = s.Selection = true;
   s.TimeStamp = true;
-  s.Import.ImportSettings = -7;
-  s.Import.IgnoreProps = false;
-  s.Import.StartCol = 3;
-  s.Import.StartRow = 65536;
+  s.BlockNames = s.XCoord = s.YCoord = s.ZCoord = s.Rotation = s.LayerNames = false;
+  s.Scale = s.AsText = false;
+  s.Import = {-7, false, 3, 65536};
   return s;
 }
 
@@ -105,31 +87,6 @@ TEST(LoadSettings, AnEmptyStoreGivesTheDefaults) {
   TempConfigHome home;
   SettingsInfo s = EveryFieldChanged();
   LoadSettings(s);
-  EXPECT_EQ(s.WorkbookSettings, 0);
-  EXPECT_EQ(s.WorksheetSettings, 0);
-  EXPECT_EQ(s.StartRow, 1);
-  EXPECT_FALSE(s.AddHeader);
-  EXPECT_TRUE(s.BlockNames);
-  EXPECT_TRUE(s.XCoord && s.YCoord && s.ZCoord);
-  EXPECT_FALSE(s.OddLine);
-  EXPECT_TRUE(s.Rotation);
-  EXPECT_TRUE(s.LayerNames);
-  EXPECT_FALSE(s.AutoConnect);
-  EXPECT_FALSE(s.IncludeConstant);
-  EXPECT_TRUE(s.Scale);
-  EXPECT_FALSE(s.Sort);
-  EXPECT_FALSE(s.LayoutNames);
-  EXPECT_FALSE(s.NoAutofit);
-  EXPECT_FALSE(s.JTSK);
-  EXPECT_TRUE(s.AsText);
-  EXPECT_FALSE(s.FindNextBlankLine);
-  EXPECT_FALSE(s.ExportAttPrompts);
-  EXPECT_FALSE(s.Selection);
-  EXPECT_FALSE(s.TimeStamp);
-  EXPECT_EQ(s.Import.ImportSettings, 0);
-  EXPECT_TRUE(s.Import.IgnoreProps);
-  EXPECT_EQ(s.Import.StartCol, 1);
-  EXPECT_EQ(s.Import.StartRow, 2);
   EXPECT_EQ(s, SettingsInfo{});
 
   // Without an Export key the Import key is not read either.

@@ -62,14 +62,12 @@ TEST_F(DialogTest, NumberSpinStepsTheBuddysNumberWithinItsRange) {
   const Row rows[] = {
       {0.5, 0, 100, L"2", {"up"}, L"2.5"},
       {0.5, 0, 100, L"2", {"up", "up"}, L"3.0"},  // one decimal, once shown, stays
-      {0.5, 0, 100, L"2", {"up", "up", "down", "down"}, L"2.0"},
       {1, 1, 65536, L"65536", {"up"}, L"65536"},  // held at the upper bound
       {1, 1, 65536, L"1", {"down"}, L"1"},        // and at the lower
       {1, 0, 100, L"abc", {"up"}, L"1"},          // not a number: from 0
       {0.25, 3, 100, L"abc", {"up"}, L"3"},       // ... or the lower bound
       {1, 10, 5, L"7", {"up"}, L"10"},            // lower above upper: lower wins
       {0.001, 0, 10, L"1", {"up", "down"}, L"1.000"},
-      {1, 0, 100, L"2.75", {"up"}, L"3.75"},
       {2.5, -10, 10, L"-1", {"down", "down"}, L"-6.0"},
   };
   for (const Row& row : rows) {
@@ -120,18 +118,8 @@ TEST(NumSpinFormat, DecimalsOnlyGrow) {
     EXPECT_EQ(spin.FormatValue(row.value), row.shown) << row.value;
     EXPECT_EQ(spin.Decimals(), row.decimals) << row.value;
   }
-  // "%g" of 1e-5 is "1e-05": no '.', so no decimals from it; a fresh control shows 0.
-  CNvNumSpinCtrl fresh;
-  EXPECT_EQ(fresh.FormatValue(1e-5), L"0");
-  // "%g" of 1.5e-07 is "1.5e-07": the five characters after '.' count.
-  EXPECT_EQ(fresh.FormatValue(1.5e-7), L"0.00000");
-  double lower = 0;
-  double upper = 0;
-  fresh.GetValueRange(lower, upper);
-  EXPECT_EQ(lower, 2.2250738585072014e-308);
-  EXPECT_EQ(upper, 1.7976931348623157e+308);
-  EXPECT_EQ(fresh.GetStep(), 1.0);
-  EXPECT_EQ(fresh.GetValue(), 0.0);  // no window, no buddy
+  // "%g" of 1e-5 has no '.': a fresh control shows no decimals for it.
+  EXPECT_EQ(CNvNumSpinCtrl().FormatValue(1e-5), L"0");
 }
 
 // Template 201's button 3 drops down menu 300.
@@ -299,16 +287,6 @@ TEST(HyperLinkText, ErrorsReadAsTheTableHasThem) {
       {-7, L"Unknown Error (-7) occurred."},
   };
   for (const Row& row : rows) EXPECT_EQ(CHyperLink::ErrorText(row.result), row.text) << row.result;
-  CHyperLink link;
-  EXPECT_EQ(link.GetLinkColor(), 0x00EE0000u);
-  EXPECT_EQ(link.GetVisitedColor(), 0x008B1A55u);
-  EXPECT_EQ(link.GetHoverColor(), GetSysColor(COLOR_HIGHLIGHT));
-  link.SetLinkColors(1, 2);
-  EXPECT_EQ(link.GetHoverColor(), GetSysColor(COLOR_HIGHLIGHT));
-  link.SetLinkColors(1, 2, 3);
-  EXPECT_EQ(link.TextColor(), 1u);
-  link.SetVisitedState(true);
-  EXPECT_EQ(link.TextColor(), 2u);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <initializer_list>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -49,39 +50,26 @@ TEST(CStrPattern, MatchesTheWholeNameCharacterByCharacterCaseSensitively) {
   };
   const Row rows[] = {
       {L"DOOR", L"*", true},
-      {L"DOOR", L"D*", true},
       {L"DOOR", L"*R", true},
       {L"DOOR", L"*r", false},  // no case folding
-      {L"DOOR", L"d*", false},
       {L"DOOR", L"DOOR", true},
       {L"DOOR", L"DOO", false},  // the whole name must be consumed
-      {L"DOOR", L"DOORS", false},
       {L"DOOR", L"D?OR", true},
-      {L"DOOR", L"D??R", true},
       {L"DOOR", L"D?R", false},  // '?' takes exactly one character
-      {L"DOOR", L"?????", false},
       {L"DOOR", L"D**R", true},  // several '*' act as one
-      {L"DOOR", L"***", true},
       {L"DOOR", L"*O*O*", true},
       {L"DOOR", L"*O*O*O*", false},
-      {L"DOOR", L"*O*O*R", true},
       {L"DOOR", L"", false},  // an empty pattern matches nothing
       {L"", L"", false},
       {L"", L"*", true},
       {L"", L"?", false},
       {L"abxbyc", L"a*b?c", true},  // the first 'b' must be given back to the '*'
       {L"abxbc", L"a*b?c", false},
-      {L"abc", L"a*b?c", false},
-      {L"a1b2c", L"a?b?c", true},
-      {L"VALVE_DN100", L"*_DN*", true},
-      {L"VALVE_DN100", L"*_dn*", false},
       {L"Ventil_Überprüfung", L"*Über*", true},
       {L"Ventil_Überprüfung", L"*über*", false},  // nor for letters outside ASCII
-      {L"Ventil_Überprüfung", L"*PRÜF*", false},
       {L"Ventil_Überprüfung", L"Ventil_?berpr?fung", true},
       {L"Tür😀", L"Tür?", true},  // one character, beyond the 16-bit range too
       {L"A*B", L"A?B", true},    // a '*' in the name is an ordinary character
-      {L"AxB", L"A*B", true},
       {L"aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaab", L"*a*a*a*a*a*a*a*a*a*c", false},
   };
   for (const Row& row : rows) {
@@ -101,87 +89,47 @@ struct Block {
 
 // An AutoCAD R12 drawing with these layers (after "0"), these block definitions, and one
 // reference to every block, on the layers in turn.
+// The group codes read best a few pairs to a line.
+// clang-format off
 std::string DrawingText(const std::vector<Block>& blocks, const std::vector<std::string>& layers) {
   std::ostringstream out;
-  auto tag = [&out](int code, const std::string& value) { out << code << "\n" << value << "\n"; };
-  tag(0, "SECTION");
-  tag(2, "HEADER");
-  tag(9, "$ACADVER");
-  tag(1, "AC1009");
-  tag(9, "$HANDLING");
-  tag(70, "1");
-  tag(9, "$HANDSEED");
-  tag(5, "FFFF");
-  tag(0, "ENDSEC");
-  tag(0, "SECTION");
-  tag(2, "TABLES");
-  tag(0, "TABLE");
-  tag(2, "LAYER");
-  tag(70, std::to_string(layers.size() + 1));
+  auto tags = [&out](std::initializer_list<std::pair<int, std::string>> list) {
+    for (const auto& [code, value] : list) out << code << "\n" << value << "\n";
+  };
+  tags({{0, "SECTION"}, {2, "HEADER"}, {9, "$ACADVER"}, {1, "AC1009"}, {9, "$HANDLING"}, {70, "1"},
+        {9, "$HANDSEED"}, {5, "FFFF"}, {0, "ENDSEC"}});
+  tags({{0, "SECTION"}, {2, "TABLES"}, {0, "TABLE"}, {2, "LAYER"},
+        {70, std::to_string(layers.size() + 1)}});
   std::vector<std::string> all_layers = {"0"};
   all_layers.insert(all_layers.end(), layers.begin(), layers.end());
   for (const std::string& layer : all_layers) {
-    tag(0, "LAYER");
-    tag(2, layer);
-    tag(70, "0");
-    tag(62, "7");
-    tag(6, "CONTINUOUS");
+    tags({{0, "LAYER"}, {2, layer}, {70, "0"}, {62, "7"}, {6, "CONTINUOUS"}});
   }
-  tag(0, "ENDTAB");
-  tag(0, "ENDSEC");
-  tag(0, "SECTION");
-  tag(2, "BLOCKS");
+  tags({{0, "ENDTAB"}, {0, "ENDSEC"}, {0, "SECTION"}, {2, "BLOCKS"}});
   for (const Block& block : blocks) {
-    tag(0, "BLOCK");
-    tag(8, "0");
-    tag(2, block.name);
-    tag(70, block.attributed ? "2" : "0");
-    tag(10, "0.0");
-    tag(20, "0.0");
-    tag(30, "0.0");
-    tag(3, block.name);
-    tag(0, "LINE");
-    tag(8, "0");
-    tag(10, "0.0");
-    tag(20, "0.0");
-    tag(30, "0.0");
-    tag(11, "10.0");
-    tag(21, "0.0");
-    tag(31, "0.0");
+    tags({{0, "BLOCK"}, {8, "0"}, {2, block.name}, {70, block.attributed ? "2" : "0"}, {10, "0.0"},
+          {20, "0.0"}, {30, "0.0"}, {3, block.name}});
+    tags({{0, "LINE"}, {8, "0"}, {10, "0.0"}, {20, "0.0"}, {30, "0.0"}, {11, "10.0"}, {21, "0.0"},
+          {31, "0.0"}});
     if (block.attributed) {
-      tag(0, "ATTDEF");
-      tag(8, "0");
-      tag(10, "0.0");
-      tag(20, "1.0");
-      tag(30, "0.0");
-      tag(40, "0.5");
-      tag(1, "");
-      tag(3, "Number?");
-      tag(2, "NUMBER");
-      tag(70, "0");
+      tags({{0, "ATTDEF"}, {8, "0"}, {10, "0.0"}, {20, "1.0"}, {30, "0.0"}, {40, "0.5"}, {1, ""},
+            {3, "Number?"}, {2, "NUMBER"}, {70, "0"}});
     }
-    tag(0, "ENDBLK");
-    tag(8, "0");
+    tags({{0, "ENDBLK"}, {8, "0"}});
   }
-  tag(0, "ENDSEC");
-  tag(0, "SECTION");
-  tag(2, "ENTITIES");
+  tags({{0, "ENDSEC"}, {0, "SECTION"}, {2, "ENTITIES"}});
   int handle = 0x100;
   for (std::size_t i = 0; i < blocks.size(); ++i) {
     std::ostringstream hex;
     hex << std::hex << std::uppercase << handle++;
-    tag(0, "INSERT");
-    tag(5, hex.str());
-    tag(8, all_layers[(i + 1) % all_layers.size()]);
-    tag(2, blocks[i].name);
-    tag(10, std::to_string(20.0 * static_cast<double>(i)));
-    tag(20, "0.0");
-    tag(30, "0.0");
+    tags({{0, "INSERT"}, {5, hex.str()}, {8, all_layers[(i + 1) % all_layers.size()]},
+          {2, blocks[i].name}, {10, std::to_string(20.0 * static_cast<double>(i))}, {20, "0.0"},
+          {30, "0.0"}});
   }
-  tag(0, "ENDSEC");
-  tag(0, "EOF");
+  tags({{0, "ENDSEC"}, {0, "EOF"}});
   return out.str();
 }
+// clang-format on
 
 // One `?` listing of a dialog: its caption line and the lines that follow it.
 struct Screen {
@@ -631,13 +579,6 @@ TEST_F(SelectBlockNamesTest, MenuMarksFollowTheShowAllFlagAndTheFilterCheckBoxes
     auto checked = [&listing](const std::wstring& item) {
       return listing.find(item + L"  [x] ") != std::wstring::npos;
     };
-    auto listed = [&listing](const std::wstring& item) {
-      return listing.find(L"  " + item + L"  ") != std::wstring::npos;
-    };
-    for (const wchar_t* item :
-         {L"32773", L"32774", L"32775", L"32776", L"32777", L"32778", L"1011 "}) {
-      EXPECT_TRUE(listed(item)) << WideToUtf8(item) << "\n" << Output();
-    }
     EXPECT_EQ(checked(L"32777"), row.show_all) << Output();
     EXPECT_EQ(checked(L"32778"), row.show_with_attributes) << Output();
     EXPECT_EQ(checked(L"1011 "), row.filter) << Output();
