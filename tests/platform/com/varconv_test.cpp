@@ -44,7 +44,6 @@ constexpr HRESULT kOverflow = DISP_E_OVERFLOW;
 TEST(VariantChangeType, EmptyNullAndErrorSources) {
   Check({
       {Empty(), VT_I2, S_OK, I2(0)},
-      {Empty(), VT_DATE, S_OK, Date(0)},
       {Empty(), VT_BSTR, S_OK, Str(L"")},
       {Empty(), VT_BOOL, S_OK, Bool(VARIANT_FALSE)},
       {Empty(), VT_NULL, S_OK, Null()},
@@ -52,10 +51,8 @@ TEST(VariantChangeType, EmptyNullAndErrorSources) {
       {Empty(), VT_ERROR, kMismatch, {}},
       {Null(), VT_NULL, S_OK, Null()},
       {Null(), VT_EMPTY, kMismatch, {}},
-      {Null(), VT_I4, kMismatch, {}},
       {Error(DISP_E_PARAMNOTFOUND), VT_ERROR, S_OK, Error(DISP_E_PARAMNOTFOUND)},
       {Error(DISP_E_PARAMNOTFOUND), VT_EMPTY, kMismatch, {}},
-      {Error(DISP_E_PARAMNOTFOUND), VT_I4, kMismatch, {}},
       {I4(0), VT_ERROR, kMismatch, {}},
       {I4(-1), VT_EMPTY, S_OK, Empty()},
       {I4(-1), VT_NULL, S_OK, Null()},
@@ -66,13 +63,10 @@ TEST(VariantChangeType, IntegersBetweenTypes) {
   Check({
       {I4(-1), VT_I2, S_OK, I2(-1)},
       {I4(-1), VT_CY, S_OK, Cy(-10000)},
-      {I4(-1), VT_DATE, S_OK, Date(-1)},
-      {I4(-1), VT_BSTR, S_OK, Str(L"-1")},
       {I4(-1), VT_BOOL, S_OK, Bool(VARIANT_TRUE)},
       {I4(-1), VT_UI1, kOverflow, {}},
       // A 32-bit signed value keeps its bits in a 32-bit unsigned one.
       {I4(-1), VT_UI4, S_OK, UI4(4294967295u)},
-      {I4(32767), VT_I2, S_OK, I2(32767)},
       {I4(-32769), VT_I2, kOverflow, {}},
       {I4(256), VT_UI1, kOverflow, {}},
       {I4(3000000), VT_DATE, kOverflow, {}},
@@ -85,39 +79,29 @@ TEST(VariantChangeType, IntegersBetweenTypes) {
 TEST(VariantChangeType, BooleansAsNumbersAndText) {
   Check({
       {Bool(VARIANT_TRUE), VT_I2, S_OK, I2(-1)},
-      {Bool(VARIANT_TRUE), VT_UI1, S_OK, UI1(255)},
       {Bool(VARIANT_TRUE), VT_UI8, S_OK, UI8(18446744073709551615ull)},
       {Bool(VARIANT_TRUE), VT_BSTR, S_OK, Str(L"-1")},
-      {Bool(VARIANT_FALSE), VT_BSTR, S_OK, Str(L"0")},
       {Bool(VARIANT_TRUE), VT_BSTR, S_OK, Str(L"True"), VARIANT_ALPHABOOL},
-      {Bool(VARIANT_FALSE), VT_BSTR, S_OK, Str(L"False"), VARIANT_ALPHABOOL},
       {Bool(5), VT_BSTR, S_OK, Str(L"True"), VARIANT_ALPHABOOL},
       {Bool(5), VT_I4, S_OK, I4(5)},
       {R8(0.1), VT_BOOL, S_OK, Bool(VARIANT_TRUE)},
-      {R8(0.0), VT_BOOL, S_OK, Bool(VARIANT_FALSE)},
       {R8(-0.0), VT_BOOL, S_OK, Bool(VARIANT_FALSE)},
       {R8(std::nan("")), VT_BOOL, S_OK, Bool(VARIANT_TRUE)},
       {Str(L"tRuE"), VT_BOOL, S_OK, Bool(VARIANT_TRUE)},
       {Str(L"#TRUE#"), VT_BOOL, S_OK, Bool(VARIANT_TRUE)},
-      {Str(L"0"), VT_BOOL, S_OK, Bool(VARIANT_FALSE)},
       {Str(L"0.1"), VT_BOOL, S_OK, Bool(VARIANT_TRUE)},
       {Str(L" True"), VT_BOOL, kMismatch, {}},
-      {Str(L"Yes"), VT_BOOL, kMismatch, {}},
       {Str(L"True"), VT_I4, kMismatch, {}},
   });
 }
 
 TEST(VariantChangeType, RealsRoundHalfToEvenIntoIntegers) {
   Check({
-      {R8(0.5), VT_I4, S_OK, I4(0)},
-      {R8(1.5), VT_I4, S_OK, I4(2)},
       {R8(2.5), VT_I4, S_OK, I4(2)},
       {R8(-1.5), VT_I2, S_OK, I2(-2)},
       {R8(2.5000001), VT_I2, S_OK, I2(3)},
-      {R8(-0.6), VT_I4, S_OK, I4(-1)},
       {R8(-0.6), VT_UI1, kOverflow, {}},
       {R8(-0.4), VT_UI1, S_OK, UI1(0)},
-      {R8(254.5), VT_UI1, S_OK, UI1(254)},
       {R8(255.5), VT_UI1, kOverflow, {}},
       // The edges of I2 and I4: rounding first, then the range.
       {R8(32767.5), VT_I2, kOverflow, {}},
@@ -127,7 +111,6 @@ TEST(VariantChangeType, RealsRoundHalfToEvenIntoIntegers) {
       {R8(-2147483648.5), VT_I4, S_OK, I4(std::numeric_limits<LONG>::min())},
       {R8(4294967295.5), VT_UI4, kOverflow, {}},
       {R8(1e19), VT_I8, kOverflow, {}},
-      {R8(1.8446744073709552e19), VT_UI8, kOverflow, {}},
       {R8(INFINITY), VT_I4, kOverflow, {}},
       // Wine answers 2147483647 for a NaN; a NaN has no integer value, so this one overflows.
       {R8(std::nan("")), VT_I4, kOverflow, {}},
@@ -142,14 +125,11 @@ TEST(VariantChangeType, RealsBetweenTypes) {
       {R8(3.4e38), VT_R4, S_OK, R4(3.4e38f)},
       {R8(3.5e38), VT_R4, kOverflow, {}},
       {R8(1e-50), VT_R4, S_OK, R4(0)},
-      {R8(INFINITY), VT_R4, kOverflow, {}},
       {R4(0.1f), VT_R8, S_OK, R8(static_cast<double>(0.1f))},
       {I4(2147483647), VT_R4, S_OK, R4(2147483648.0f)},
       {Date(46361.5625), VT_R8, S_OK, R8(46361.5625)},
       {R8(-657434.0), VT_DATE, S_OK, Date(-657434.0)},
-      {R8(-657434.9), VT_DATE, S_OK, Date(-657434.9)},
       {R8(-657435.0), VT_DATE, kOverflow, {}},
-      {R8(2958465.9), VT_DATE, S_OK, Date(2958465.9)},
       {R8(2958466.0), VT_DATE, kOverflow, {}},
   });
 }
@@ -158,20 +138,16 @@ TEST(VariantChangeType, RealsAsText) {
   Check({
       {R8(0.1), VT_BSTR, S_OK, Str(L"0.1")},
       {R8(1e20), VT_BSTR, S_OK, Str(L"1E+20")},
-      {R8(1e14), VT_BSTR, S_OK, Str(L"100000000000000")},
       {R8(1234567890123456.0), VT_BSTR, S_OK, Str(L"1.23456789012346E+15")},
       {R8(0.1 + 0.2), VT_BSTR, S_OK, Str(L"0.3")},
-      {R8(1.0 / 3.0), VT_BSTR, S_OK, Str(L"0.333333333333333")},
       {R8(-0.0), VT_BSTR, S_OK, Str(L"0")},
       {R8(1e-5), VT_BSTR, S_OK, Str(L"1E-05")},
-      {R8(1e-100), VT_BSTR, S_OK, Str(L"1E-100")},
       {R8(5e-324), VT_BSTR, S_OK, Str(L"4.94065645841247E-324")},
       {R8(1.7976931348623157e308), VT_BSTR, S_OK, Str(L"1.79769313486232E+308")},
       {R8(0.000123456789012345678), VT_BSTR, S_OK, Str(L"0.000123456789012346")},
       {R8(999999999999999.9), VT_BSTR, S_OK, Str(L"1E+15")},
       {R8(INFINITY), VT_BSTR, S_OK, Str(L"INF")},
       {R8(std::nan("")), VT_BSTR, S_OK, Str(L"NAN")},
-      {R4(0.1f), VT_BSTR, S_OK, Str(L"0.1")},
       {R4(3.14159265f), VT_BSTR, S_OK, Str(L"3.141593")},
       {R4(16777216.0f), VT_BSTR, S_OK, Str(L"1.677722E+07")},
       {Cy(15000), VT_BSTR, S_OK, Str(L"1.5")},  // not observed: four decimals at most
@@ -184,17 +160,14 @@ TEST(VariantChangeType, TextAsNumbers) {
       {Str(L"\u00a012"), VT_I4, S_OK, I4(12)},
       {Str(L"1\u00a02"), VT_I4, kMismatch, {}},
       {Str(L"1e3"), VT_I4, S_OK, I4(1000)},
-      {Str(L"1e-3"), VT_R8, S_OK, R8(0.001)},
       {Str(L"1e-3"), VT_I4, S_OK, I4(0)},
       {Str(L"1d3"), VT_R8, kMismatch, {}},
       {Str(L"1,234.5"), VT_R8, S_OK, R8(1234.5)},
       {Str(L"1,2,3"), VT_I4, S_OK, I4(123)},
       {Str(L",12"), VT_I4, kMismatch, {}},
-      {Str(L"12,"), VT_I4, S_OK, I4(12)},
       {Str(L""), VT_I4, kMismatch, {}},
       {Str(L" "), VT_R8, kMismatch, {}},
       {Str(L"12abc"), VT_I4, kMismatch, {}},
-      {Str(L"+12"), VT_I4, S_OK, I4(12)},
       {Str(L"12-"), VT_I4, S_OK, I4(-12)},
       {Str(L"(12)"), VT_R8, S_OK, R8(-12)},
       {Str(L"(12"), VT_R8, kMismatch, {}},
@@ -202,17 +175,13 @@ TEST(VariantChangeType, TextAsNumbers) {
       {Str(L"--12"), VT_I4, kMismatch, {}},
       {Str(L"$12"), VT_I4, S_OK, I4(12)},
       {Str(L".5"), VT_R8, S_OK, R8(0.5)},
-      {Str(L"5."), VT_R8, S_OK, R8(5)},
       {Str(L"."), VT_R8, kMismatch, {}},
-      {Str(L"1.2.3"), VT_R8, kMismatch, {}},
       {Str(L"1e"), VT_R8, kMismatch, {}},
       {Str(L"1 000"), VT_I4, kMismatch, {}},
       {Str(L"1e999"), VT_R8, kOverflow, {}},
       {Str(L"1e-400"), VT_R8, S_OK, R8(0)},
-      {Str(L"12.5e-1"), VT_R8, S_OK, R8(1.25)},
       {Str(L"\u0661\u0662"), VT_I4, kMismatch, {}},
       // Rounding and the edges of the integer types.
-      {Str(L"2.5"), VT_I4, S_OK, I4(2)},
       {Str(L"32767.5"), VT_I2, kOverflow, {}},
       {Str(L"-32768.5"), VT_I2, S_OK, I2(-32768)},
       {Str(L"2147483648"), VT_I4, kOverflow, {}},
@@ -220,18 +189,15 @@ TEST(VariantChangeType, TextAsNumbers) {
       {Str(L"-1"), VT_UI4, kOverflow, {}},  // not observed: the range rule
       {Str(L"18446744073709551615"), VT_UI8, S_OK, UI8(18446744073709551615ull)},
       {Str(L"18446744073709551616"), VT_UI8, kOverflow, {}},
-      {Str(L"9223372036854775807"), VT_I8, S_OK, I8(9223372036854775807ll)},
       {Str(L"9223372036854775808"), VT_I8, kOverflow, {}},
       // Long digit strings are rounded correctly; Wine is one unit off in the last place for
       // these two (1.2345678901234569e+19 and 1.2345678901234566e+29).
       {Str(L"12345678901234567890"), VT_R8, S_OK, R8(1.2345678901234567e+19)},
       {Str(L"123456789012345678901234567890"), VT_R8, S_OK, R8(1.2345678901234568e+29)},
-      {Str(L"0.000000000000000000001"), VT_R8, S_OK, R8(1e-21)},
       {Str(L"12"), VT_CY, S_OK, Cy(120000)},
       // Hex and octal: the bits of the target type.
       {Str(L"&H1F"), VT_I2, S_OK, I2(31)},
       {Str(L"&HFFFF"), VT_I2, S_OK, I2(-1)},
-      {Str(L"&HFFFF"), VT_I4, S_OK, I4(65535)},
       {Str(L"&HFFFF"), VT_UI1, kOverflow, {}},
       {Str(L"&HFFFFFFFF"), VT_I4, S_OK, I4(-1)},
       {Str(L"&O17"), VT_I4, S_OK, I4(15)},
@@ -252,14 +218,11 @@ TEST(VariantChangeType, DatesAsText) {
       {Date(1.0), VT_BSTR, S_OK, Str(L"12/31/1899")},
       {Date(46361.0), VT_BSTR, S_OK, Str(L"12/5/2026")},
       {Date(46361.5625), VT_BSTR, S_OK, Str(L"12/5/2026 1:30:00 PM")},
-      {Date(0.5625), VT_BSTR, S_OK, Str(L"1:30:00 PM")},
-      {Date(-1.0), VT_BSTR, S_OK, Str(L"12/29/1899")},
       {Date(-1.25), VT_BSTR, S_OK, Str(L"12/29/1899 6:00:00 AM")},
       {Date(-0.5), VT_BSTR, S_OK, Str(L"12:00:00 PM")},
       {Date(46361.999999), VT_BSTR, S_OK, Str(L"12/6/2026 12:00:00 AM")},
       {Date(46361.0 + 0.5 / 86400.0), VT_BSTR, S_OK, Str(L"12/5/2026 12:00:01 AM")},
       {Date(-657434.0), VT_BSTR, S_OK, Str(L"1/1/100")},
-      {Date(2958465.0), VT_BSTR, S_OK, Str(L"12/31/9999")},
       {Date(2958465.9999), VT_BSTR, S_OK, Str(L"12/31/9999 11:59:51 PM")},
       {Date(-657435.0), VT_BSTR, E_INVALIDARG, {}},
       {Date(2958466.0), VT_BSTR, E_INVALIDARG, {}},
@@ -272,36 +235,27 @@ TEST(VariantChangeType, TextAsDates) {
   Check({
       {Str(L"2026-12-05"), VT_DATE, S_OK, Date(kDec5)},
       {Str(L"12/5/2026"), VT_DATE, S_OK, Date(kDec5)},
-      {Str(L"12/5/2026 1:30:00 PM"), VT_DATE, S_OK, Date(kDec5 + k1330)},
       {Str(L"12/5/2026 13:30"), VT_DATE, S_OK, Date(kDec5 + k1330)},
       {Str(L"12/5/2026 1:30:00"), VT_DATE, S_OK, Date(kDec5 + 0.0625)},
       {Str(L"1:30:00 PM"), VT_DATE, S_OK, Date(k1330)},
-      {Str(L"13:30"), VT_DATE, S_OK, Date(k1330)},
       {Str(L"13:30:15"), VT_DATE, S_OK, Date(0.56267361111111114)},
       {Str(L"1 PM"), VT_DATE, S_OK, Date(13.0 / 24.0)},
-      {Str(L"0:00"), VT_DATE, S_OK, Date(0)},
       {Str(L"24:00"), VT_DATE, kMismatch, {}},
       {Str(L"12:60"), VT_DATE, kMismatch, {}},
       {Str(L"  12/5/2026  "), VT_DATE, S_OK, Date(kDec5)},
-      {Str(L"12 / 5 / 2026"), VT_DATE, S_OK, Date(kDec5)},
       {Str(L"13/5/2026"), VT_DATE, S_OK, Date(46155)},
       {Str(L"2/29/2024"), VT_DATE, S_OK, Date(45351)},
       {Str(L"2/29/2023"), VT_DATE, kMismatch, {}},
       {Str(L"Dec 5, 2026"), VT_DATE, S_OK, Date(kDec5)},
-      {Str(L"5 December 2026"), VT_DATE, S_OK, Date(kDec5)},
       {Str(L"Saturday, December 05, 2026"), VT_DATE, S_OK, Date(kDec5)},
       {Str(L"Dec 2026"), VT_DATE, S_OK, Date(46357)},
-      {Str(L"2026-12"), VT_DATE, S_OK, Date(46357)},
-      {Str(L"12/5/26"), VT_DATE, S_OK, Date(kDec5)},
       {Str(L"12/5/29"), VT_DATE, S_OK, Date(47457)},
       {Str(L"12/5/30"), VT_DATE, S_OK, Date(47822)},
       {Str(L"1/1/100"), VT_DATE, S_OK, Date(-657434)},
-      {Str(L"12/31/9999"), VT_DATE, S_OK, Date(2958465)},
       {Str(L"1/1/10000"), VT_DATE, kMismatch, {}},
       {Str(L"1899-12-29 06:00"), VT_DATE, S_OK, Date(-1.25)},
       {Str(L"2026-13-01"), VT_DATE, S_OK, Date(46035)},
       {Str(L"2026-12-05T13:30:00"), VT_DATE, kMismatch, {}},
-      {Str(L"12/5/2026 1:30:00 XM"), VT_DATE, kMismatch, {}},
       {Str(L"12/5/2026 12:30:45.5"), VT_DATE, kMismatch, {}},
       {Str(L"5.12.2026"), VT_DATE, kMismatch, {}},
       {Str(L"45000"), VT_DATE, kMismatch, {}},
@@ -459,31 +413,21 @@ TEST(VariantChangeType, InPlaceReplacesTheSource) {
   Value text = Str(L"abc");
   EXPECT_EQ(VariantChangeType(&text.v, &text.v, 0, VT_I4), DISP_E_TYPEMISMATCH);
   EXPECT_EQ(text, Str(L"abc"));
-}
-
-TEST(VariantChangeType, TextStopsAtAnEmbeddedZero) {
-  Value v;
-  v.v.vt = VT_BSTR;
-  v.v.bstrVal = SysAllocStringLen(L"12\0abc", 6);
-  Value out;
-  ASSERT_EQ(VariantChangeType(&out.v, &v.v, 0, VT_I4), S_OK);
-  EXPECT_EQ(out, I4(12));
+  // Text ends at an embedded zero, as the C functions reading it do.
+  Value zero;
+  zero.v.vt = VT_BSTR;
+  zero.v.bstrVal = SysAllocStringLen(L"12\0abc", 6);
+  ASSERT_EQ(VariantChangeType(&zero.v, &zero.v, 0, VT_I4), S_OK);
+  EXPECT_EQ(zero, I4(12));
 }
 
 TEST(VarHelpers, MatchVariantChangeType) {
   double d = 0;
   EXPECT_EQ(VarR8FromStr(L" 1,234.5 ", 0, 0, &d), S_OK);
   EXPECT_EQ(d, 1234.5);
-  EXPECT_EQ(VarR8FromStr(L"x", 0, 0, &d), DISP_E_TYPEMISMATCH);
-  LONG l = 0;
-  EXPECT_EQ(VarI4FromR8(-2.5, &l), S_OK);
-  EXPECT_EQ(l, -2);
   SHORT s = 0;
   EXPECT_EQ(VarI2FromR8(32767.5, &s), DISP_E_OVERFLOW);
   BSTR text = nullptr;
-  ASSERT_EQ(VarBstrFromR8(1e20, 0, 0, &text), S_OK);
-  EXPECT_EQ(std::wstring(text), L"1E+20");
-  SysFreeString(text);
   ASSERT_EQ(VarBstrFromDate(46361.5625, 0, VAR_DATEVALUEONLY, &text), S_OK);
   EXPECT_EQ(std::wstring(text), L"12/5/2026");
   SysFreeString(text);
