@@ -805,9 +805,15 @@ bool DxfDocument::Commit(RecordId id, std::vector<Tag> tags) {
     }
     r.handle = now;
   }
-  EnsureOverlay(id);
-  d.overlays[r.first] = std::move(tags);
-  d.modified = true;
+  if (r.flags & Record::kOverlay) {
+    d.overlays[r.first] = std::move(tags);
+  } else {  // the new tags become the overlay: no copy of the old ones first
+    d.overlays.push_back(std::move(tags));
+    r.first = static_cast<std::uint32_t>(d.overlays.size() - 1);
+    r.count = 0;
+    r.flags |= Record::kOverlay;
+  }
+  d.Touch();
   if (id == d.header) d.RebuildHeaderIndex();
   return true;
 }
@@ -826,7 +832,7 @@ bool DxfDocument::SetValue(RecordId id, std::size_t i, const NewTag& value) {
   if (!structural) {
     EnsureOverlay(id);
     d.overlays[d.records[id].first][i] = made;
-    d.modified = true;
+    d.Touch();
     return true;
   }
   std::vector<Tag> copy(tags.begin(), tags.end());
@@ -864,8 +870,12 @@ bool DxfDocument::InsertTags(RecordId id, std::size_t pos, std::span<const NewTa
     if (!MakeTag(t, nullptr, m)) return false;
     made.push_back(m);
   }
-  std::vector<Tag> copy(now.begin(), now.end());
-  copy.insert(copy.begin() + static_cast<std::ptrdiff_t>(pos), made.begin(), made.end());
+  // Built at its final size: an edited record's tags stay in memory until the drawing closes.
+  std::vector<Tag> copy;
+  copy.reserve(now.size() + made.size());
+  copy.insert(copy.end(), now.begin(), now.begin() + static_cast<std::ptrdiff_t>(pos));
+  copy.insert(copy.end(), made.begin(), made.end());
+  copy.insert(copy.end(), now.begin() + static_cast<std::ptrdiff_t>(pos), now.end());
   return Commit(id, std::move(copy));
 }
 
@@ -943,7 +953,7 @@ RecordId DxfDocument::AddRecord(RecordId anchor, bool after, std::span<const New
     d.handles[handle] = id;
     if (handle >= d.next_handle) d.next_handle = handle + 1;
   }
-  d.modified = true;
+  d.Touch();
   return id;
 }
 
@@ -963,7 +973,7 @@ bool DxfDocument::Erase(RecordId id) {
   const auto it = d.handles.find(r.handle);
   if (r.handle && it != d.handles.end() && it->second == id) d.handles.erase(it);
   r.flags |= Record::kErased;
-  d.modified = true;
+  d.Touch();
   return true;
 }
 
@@ -973,8 +983,12 @@ Handle DxfDocument::NewHandle() {
   if (d.header != kNoRecord) {
     (void)SetHeader("$HANDSEED", NewTag::HandleRef(kCodeHandle, d.next_handle));
   }
-  d.modified = true;
+  d.Touch();
   return h;
+}
+
+std::uint64_t DxfDocument::EditCount() const {
+  return impl_->edits;
 }
 
 bool DxfDocument::IsModified() const {

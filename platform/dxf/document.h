@@ -279,6 +279,9 @@ class DxfDocument {
   Handle NewHandle();
   /// True once anything was changed since the load or last save.
   bool IsModified() const;
+  /// Grows with every change and never goes back: an index built over the records stays
+  /// valid while it is unchanged.
+  std::uint64_t EditCount() const;
 
   // ---- Writing
   /// The bytes Save would write. Unchanged: exactly the bytes read.

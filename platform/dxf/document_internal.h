@@ -140,6 +140,11 @@ struct DxfDocument::Impl {
   RecordId header = kNoRecord;
   Handle next_handle = 1;  // the next handle NewHandle gives
   bool modified = false;
+  std::uint64_t edits = 0;  // every change counts, saves do not reset it
+  void Touch() {
+    modified = true;
+    ++edits;
+  }
 
   std::span<const Tag> TagsOf(RecordId id) const {
     const Record& r = records[id];
