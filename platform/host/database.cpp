@@ -190,6 +190,8 @@ void AcDbDatabaseImpl::Adopt(std::unique_ptr<dxf::DxfDocument> doc) {
   layers.clear();
   block_table = layer_table = model_space = paper_space = root_dictionary = nullptr;
   header_modified = false;
+  inserts_by_name_.clear();
+  inserts_indexed_ = false;
   ReadHeader();
   IndexTables();
   IndexBlocks();
@@ -393,6 +395,28 @@ Acad::ErrorStatus AcDbDatabaseImpl::Open(AcDbStub* stub, AcDbObject*& object, Ac
   ++obj->open_count_;
   object = obj;
   return Acad::eOk;
+}
+
+const std::vector<AcDbStub*>& AcDbDatabaseImpl::InsertsNamed(std::wstring_view name) {
+  static const std::vector<AcDbStub*> kNone;
+  if (!doc_) return kNone;
+  if (!inserts_indexed_ || inserts_edits_ != doc_->EditCount() || inserts_stubs_ != stubs_.size()) {
+    inserts_by_name_.clear();
+    for (const BlockInfo& b : blocks) {
+      if (IsErased(b.stub)) continue;
+      for (AcDbStub* e : b.entities) {
+        if (IsErased(e)) continue;
+        dxf::Entity tags = Get(e);
+        if (tags.Type() != "INSERT") continue;
+        inserts_by_name_[FoldCase(dbtags::Text(tags, 2, L""))].push_back(e);
+      }
+    }
+    inserts_indexed_ = true;
+    inserts_edits_ = doc_->EditCount();
+    inserts_stubs_ = stubs_.size();
+  }
+  const auto found = inserts_by_name_.find(FoldCase(name));
+  return found == inserts_by_name_.end() ? kNone : found->second;
 }
 
 AcDbStub* AcDbDatabaseImpl::AddStub(StubKind kind, dxf::RecordId record, AcDbStub* owner) {

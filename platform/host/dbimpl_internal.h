@@ -74,6 +74,10 @@ class AcDbDatabaseImpl {
   /// section holds the object's record with its defaults. The returned stub is marked detached;
   /// the object that takes it owns `stub->db`. Null when `dxf` does not parse.
   static AcDbStub* NewDetached(std::string dxf);
+  /// The live INSERTs naming block `name` (letter case ignored), in drawing order. The index
+  /// behind it is built on first use and again after any change to the drawing, so that asking
+  /// for every block's references does not scan the drawing once per block.
+  const std::vector<AcDbStub*>& InsertsNamed(std::wstring_view name);
   /// The stub behind an object (for code outside the object's own class).
   static AcDbStub* StubOf(const AcDbObject* object) { return object->stub_; }
 
@@ -114,6 +118,10 @@ class AcDbDatabaseImpl {
   std::deque<AcDbStub> stubs_;
   std::unordered_map<Adesk::UInt64, AcDbStub*> by_handle_;
   std::vector<AcDbStub*> by_record_;
+  std::unordered_map<std::wstring, std::vector<AcDbStub*>> inserts_by_name_;
+  bool inserts_indexed_ = false;
+  std::uint64_t inserts_edits_ = 0;
+  std::size_t inserts_stubs_ = 0;
 };
 
 namespace dbtags {

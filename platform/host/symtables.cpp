@@ -1,5 +1,7 @@
 #include "platform/host/dbsymtb.h"
 
+#include <unordered_set>
+
 #include "platform/host/dbents.h"
 #include "platform/host/dbimpl_internal.h"
 #include "platform/win/locale.h"
@@ -240,17 +242,7 @@ namespace {
 
 // Every live INSERT naming block `target`, over all block records.
 void DirectReferences(AcDbDatabaseImpl& db, const AcDbStub* target, AcDbObjectIdArray& out) {
-  const std::wstring& name = db.blocks[target->block].name;
-  for (const BlockInfo& b : db.blocks) {
-    if (db.IsErased(b.stub)) continue;
-    for (AcDbStub* e : b.entities) {
-      if (db.IsErased(e)) continue;
-      dxf::Entity tags = db.Get(e);
-      if (tags.Type() != "INSERT") continue;
-      std::wstring named = dbtags::Text(tags, 2, L"");
-      if (named == name || EqualsNoCase(named, name)) out.append(AcDbObjectId(e));
-    }
-  }
+  for (AcDbStub* e : db.InsertsNamed(db.blocks[target->block].name)) out.append(AcDbObjectId(e));
 }
 
 }  // namespace
@@ -262,18 +254,15 @@ Acad::ErrorStatus AcDbBlockTableRecord::getBlockReferenceIds(AcDbObjectIdArray& 
   DirectReferences(db, stub(), ids);
   if (direct_only) return Acad::eOk;
   // Nested: references to every block that contains a reference already found.
-  std::vector<const AcDbStub*> visited = {stub()};
+  std::unordered_set<const AcDbStub*> visited = {stub()};
+  std::unordered_set<const AcDbStub*> found;
+  for (int i = 0; i < ids.length(); ++i) found.insert(ids[i].stub());
   for (int i = 0; i < ids.length(); ++i) {
     const AcDbStub* container = ids[i].stub()->owner;
     if (container == nullptr || container->kind != StubKind::kBlockRecord) continue;
-    bool seen = false;
-    for (const AcDbStub* v : visited) seen = seen || v == container;
-    if (seen) continue;
-    visited.push_back(container);
-    AcDbObjectIdArray more;
-    DirectReferences(db, container, more);
-    for (const AcDbObjectId& id : more)
-      if (!ids.contains(id)) ids.append(id);
+    if (!visited.insert(container).second) continue;
+    for (AcDbStub* e : db.InsertsNamed(db.blocks[container->block].name))
+      if (found.insert(e).second) ids.append(AcDbObjectId(e));
   }
   return Acad::eOk;
 }

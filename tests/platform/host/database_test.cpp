@@ -557,6 +557,91 @@ TEST(AcDbDynBlockTableRecord, FindsVariantsOfAGeneratedDrawing) {
   EXPECT_EQ(DynamicBlocksAndVariants(db), std::make_pair(2, 4));
 }
 
+namespace {
+
+// Every block's references, direct and nested, agree with a plain walk over all entities, and
+// an erased reference drops out of the next answer (the answers come from an index that must
+// follow edits). A production sheet set with 638 references, and a drawing whose blocks hold
+// references of other blocks and are themselves inserted.
+void CheckBlockReferenceIds(const fs::path& path, bool has_nested) {
+  SCOPED_TRACE(path.filename().string());
+  AcDbDatabase db(false, true);
+  ASSERT_EQ(db.dxfIn(W(path).c_str()), Acad::eOk);
+
+  // The walk: each reference with the record it names and the record it stands in.
+  std::multimap<AcDbObjectId, std::pair<AcDbObjectId, AcDbObjectId>> by_block;
+  const AcDbObjectIdArray records = BlockRecords(db);
+  for (AcDbObjectId owner : records)
+    ForEachEntity(owner, [&](AcDbEntity* e) {
+      if (auto* ref = AcDbBlockReference::cast(e))
+        by_block.emplace(ref->blockTableRecord(), std::make_pair(ref->objectId(), owner));
+    });
+  auto direct = [&](AcDbObjectId block) {
+    std::vector<AcDbObjectId> ids;
+    for (auto [it, end] = by_block.equal_range(block); it != end; ++it)
+      ids.push_back(it->second.first);
+    return ids;
+  };
+  auto answer = [&](AcDbObjectId block, bool direct_only) {
+    AcDbBlockTableRecord* record = nullptr;
+    EXPECT_EQ(acdbOpenObject(record, block, AcDb::kForRead), Acad::eOk);
+    AcDbObjectIdArray ids;
+    EXPECT_EQ(record->getBlockReferenceIds(ids, direct_only), Acad::eOk);
+    record->close();
+    std::vector<AcDbObjectId> out(ids.begin(), ids.end());
+    std::sort(out.begin(), out.end());
+    return out;
+  };
+
+  int nested_seen = 0;
+  AcDbObjectId busiest;
+  std::size_t most = 0;
+  for (AcDbObjectId block : records) {
+    std::vector<AcDbObjectId> want = direct(block);
+    std::sort(want.begin(), want.end());
+    EXPECT_EQ(answer(block, true), want);
+    // Nested: the references of every block holding one already found, to any depth.
+    std::vector<AcDbObjectId> holders = {block};
+    for (std::size_t i = 0; i < holders.size(); ++i)
+      for (auto [it, end] = by_block.equal_range(holders[i]); it != end; ++it) {
+        const AcDbObjectId owner = it->second.second;
+        if (std::find(holders.begin(), holders.end(), owner) == holders.end())
+          holders.push_back(owner);
+      }
+    std::vector<AcDbObjectId> all;
+    for (AcDbObjectId holder : holders)
+      for (AcDbObjectId id : direct(holder))
+        if (std::find(all.begin(), all.end(), id) == all.end()) all.push_back(id);
+    std::sort(all.begin(), all.end());
+    EXPECT_EQ(answer(block, false), all);
+    nested_seen += static_cast<int>(all.size() - want.size());
+    if (want.size() > most) {
+      busiest = block;
+      most = want.size();
+    }
+  }
+  EXPECT_EQ(nested_seen > 0, has_nested);
+
+  const std::vector<AcDbObjectId> before = answer(busiest, true);
+  ASSERT_GE(before.size(), 2u);
+  AcDbObject* victim = nullptr;
+  ASSERT_EQ(acdbOpenAcDbObject(victim, before.front(), AcDb::kForWrite), Acad::eOk);
+  ASSERT_EQ(victim->erase(), Acad::eOk);
+  victim->close();
+  EXPECT_EQ(answer(busiest, true), std::vector<AcDbObjectId>(before.begin() + 1, before.end()));
+}
+
+}  // namespace
+
+TEST(AcDbBlockTableRecord, BlockReferenceIdsFollowTheDrawing) {
+  for (const auto& [name, has_nested] :
+       {std::pair{"acad_AC1027_api-cw750-details.dxf", false}, {"acad_AC1032_dynblk0.dxf", true}}) {
+    const fs::path path = Corpus(name);
+    REQUIRE_FILE(path);
+    CheckBlockReferenceIds(path, has_nested);
+  }
+}
+
 TEST(AcDbAttribute, SetAttributeFromBlockPlacesTheDefinition) {
   fs::path path = Corpus("acad_AC1024_gh209_1.dxf");
   REQUIRE_FILE(path);
