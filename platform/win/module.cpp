@@ -26,6 +26,10 @@ thread_local std::string load_error;
 // instead of being passed to dlsym or dlclose.
 std::mutex modules_mutex;
 std::unordered_map<void*, int> loaded;  // guarded by modules_mutex
+// Addresses found so far per handle: dlsym walks the library's symbol tables, and resources
+// and strings are looked up through one exported function on every load. Dropped with the
+// handle's last FreeLibrary. Guarded by modules_mutex.
+std::unordered_map<void*, std::unordered_map<std::string, void*>> symbols;
 
 void* MainProgram() {
   static void* const handle = ::dlopen(nullptr, RTLD_NOW);
@@ -151,12 +155,21 @@ FARPROC GetProcAddress(HMODULE module, LPCSTR name) {
   std::string symbol = IS_INTRESOURCE(name) ? "sheetwise_ordinal_" +
                                                   std::to_string(reinterpret_cast<ULONG_PTR>(name))
                                             : std::string(name);
+  std::lock_guard lock(modules_mutex);
+  if (handle != MainProgram() && loaded.count(handle) == 0) {
+    SetLastError(ERROR_MOD_NOT_FOUND);  // freed by another thread meanwhile
+    return nullptr;
+  }
+  auto& known = symbols[handle];
+  if (const auto found = known.find(symbol); found != known.end())
+    return reinterpret_cast<FARPROC>(found->second);
   ::dlerror();
   void* address = ::dlsym(handle, symbol.c_str());
   if (address == nullptr) {
     SetLastError(ERROR_PROC_NOT_FOUND);
     return nullptr;
   }
+  known.emplace(std::move(symbol), address);
   return reinterpret_cast<FARPROC>(address);
 }
 
@@ -169,7 +182,10 @@ BOOL FreeLibrary(HMODULE module) {
       SetLastError(ERROR_INVALID_HANDLE);
       return FALSE;
     }
-    if (--it->second == 0) loaded.erase(it);
+    if (--it->second == 0) {
+      loaded.erase(it);
+      symbols.erase(handle);
+    }
   }
   ::dlclose(handle);
   return TRUE;
