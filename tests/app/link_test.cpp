@@ -89,6 +89,9 @@ TEST(LinkShortcut, SavedEditsReachTheDrawingAndAForeignSaveIsNotOverwritten) {
             "wb['TAG']['B5'] = 'LINKED-3'\nwb.save('next.xlsx')\" && mv next.xlsx plan.xlsx"),
       0);
   ASSERT_TRUE(WaitFor(log, "NUMBER = LINKED-3")) << Read(log);
+  // The link's own save of that change comes after its report line; another program's save
+  // must come after it, or the link's save would replace it.
+  ASSERT_TRUE(WaitFor(dir / "plan.dxf", "LINKED-3")) << "saved after the change";
 
   // Another program saves the drawing: the link saves beside it from now on.
   fs::last_write_time(dir / "plan.dxf", fs::file_time_type::clock::now() - std::chrono::hours(1));

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 
@@ -56,7 +57,11 @@ std::wstring Read(const std::wstring& path, const wchar_t* name = nullptr) {
       RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<LPBYTE>(data), &size);
   RegCloseKey(key);
   if (status != ERROR_SUCCESS) return L"<missing>";
-  if (type == REG_DWORD) return L"dword:" + std::to_wstring(*reinterpret_cast<DWORD*>(data));
+  if (type == REG_DWORD) {
+    DWORD value = 0;
+    std::memcpy(&value, data, sizeof value);
+    return L"dword:" + std::to_wstring(value);
+  }
   return data;
 }
 
