@@ -7,14 +7,14 @@
 # drawing and the workbook, applying, saving. Both results are checked with ezdxf: the same
 # attributes hold the edited texts. Not part of CI.
 #   bench/compare_peer_import.sh [REFS...]      default: 1000 10000 100000
-# Needs a Release build (BUILD=folder, default build-release), /usr/bin/python3 with ezdxf and
+# Needs a Release build (BUILD=folder, default build-rel), /usr/bin/python3 with ezdxf and
 # openpyxl, /usr/bin/time, and the shared folder's tools.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 sizes=("$@")
 [ ${#sizes[@]} -eq 0 ] && sizes=(1000 10000 100000)
 shared=$(cd .. && pwd)/shared
-build=${BUILD:-build-release}
+build=${BUILD:-build-rel}
 work=${IMPORT_BENCH_DIR:-${TMPDIR:-/tmp}/sheetwise-import-bench}
 mkdir -p "$work"
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DSHEETWISE_TESTS=OFF >/dev/null
