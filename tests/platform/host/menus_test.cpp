@@ -78,8 +78,6 @@ class Menus : public ::testing::Test {
 }  // namespace
 
 TEST_F(Menus, MainMenuBarStartsWithTheHostsPulldowns) {
-  HWND main = adsw_acadMainWnd();
-  ASSERT_NE(main, nullptr);
   ASSERT_EQ(BarCount(), 11);
   for (int i = 0; i < 11; ++i) EXPECT_EQ(BarText(i), kHostBar[i]) << i;
   EXPECT_TRUE(acedIsMenuGroupLoaded(L"acad"));
