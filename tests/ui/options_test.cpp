@@ -1,10 +1,6 @@
 // The Options dialog as users drive it: VANTA Options in the host, the dialog's lines from a
 // script, and the settings store read back with `sheetwise settings show` afterwards. Each test
 // has its own configuration folder, so its store starts empty (every setting at its default).
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -16,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/cli/host_run.h"
+#include "tests/platform/dxf/dxf_test_support.h"
 
 namespace {
 
@@ -25,39 +22,16 @@ using sheetwise::test::Result;
 
 using Settings = std::map<std::string, std::string>;  // "Export.StartRow" -> "1"
 
-// The settings as `sheetwise settings show` prints them: every key of a fresh store.
-const Settings kDefaults = {
-    {"Export.AddHeader", "0"},
-    {"Export.AutoConnect", "0"},
-    {"Export.BlockNames", "1"},
-    {"Export.XCoord", "1"},
-    {"Export.YCoord", "1"},
-    {"Export.ZCoord", "1"},
-    {"Export.LayerNames", "1"},
-    {"Export.LayoutNames", "0"},
-    {"Export.OddLine", "0"},
-    {"Export.Rotation", "1"},
-    {"Export.Scale", "1"},
-    {"Export.Sort", "0"},
-    {"Export.StartRow", "1"},
-    {"Export.WorkbookSettings", "0"},
-    {"Export.WorksheetSettings", "0"},
-    {"Export.IncludeConstant", "0"},
-    {"Export.JTSK", "0"},
-    {"Export.NoAutofit", "0"},
-    {"Export.AsText", "1"},
-    {"Export.FindNextBlankLine", "0"},
-    {"Export.ExportAttPrompts", "0"},
-    {"Export.Selection", "0"},
-    {"Export.TimeStamp", "0"},
-    {"Import.ImportSettings", "0"},
-    {"Import.IgnoreProps", "1"},
-    {"Import.StartCol", "1"},
-    {"Import.StartRow", "2"},
-};
-
 Settings With(Settings settings, const Settings& changes) {
   for (const auto& [key, value] : changes) settings[key] = value;
+  return settings;
+}
+
+// Each check box setting the other way round.
+Settings Flipped(Settings settings) {
+  for (auto& [key, value] : settings) {
+    if (value == "0" || value == "1") value = value == "0" ? "1" : "0";
+  }
   return settings;
 }
 
@@ -75,11 +49,6 @@ Settings ParseIni(const std::string& text) {
     }
   }
   return out;
-}
-
-std::string ReadFile(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 // One `?` of the dialog: the frame's control lines and those of the shown tab.
@@ -157,6 +126,15 @@ class OptionsDialog : public ::testing::Test {
     const char* config = std::getenv("XDG_CONFIG_HOME");
     kept_config_ = config != nullptr ? config : "";
     ::setenv("XDG_CONFIG_HOME", (dir_ / "config").c_str(), 1);
+    // The values themselves are checked where `settings show` is (settings_command_test).
+    defaults_ = Stored();
+    ASSERT_FALSE(defaults_.empty());
+    // Non-default values for every setting: each check box the other way round but the
+    // blank-row search (it would disable the start row), and other numbers.
+    every_other_way_ = With(Flipped(defaults_), {{"Export.StartRow", "12"},
+                                                 {"Export.FindNextBlankLine", "0"},
+                                                 {"Import.StartCol", "7"},
+                                                 {"Import.StartRow", "9"}});
   }
   void TearDown() override {
     ::setenv("XDG_CONFIG_HOME", kept_config_.c_str(), 1);
@@ -174,13 +152,8 @@ class OptionsDialog : public ::testing::Test {
   // `sheetwise ARGS` in the test's folder: exit status and what it printed to stdout.
   Result Sheetwise(const std::string& args) {
     Result r;
-    const std::string cmd = "cd '" + dir_.string() + "' && '" + std::string(SW_SHEETWISE) + "' " +
-                            args + " 2>/dev/null";
-    FILE* p = ::popen(cmd.c_str(), "r");
-    char buf[4096];
-    while (std::size_t n = std::fread(buf, 1, sizeof buf, p)) r.out.append(buf, n);
-    const int status = ::pclose(p);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.status = dxf_test::Run(
+        "cd '" + dir_.string() + "' && '" SW_SHEETWISE "' " + args + " 2>/dev/null", &r.out);
     return r;
   }
 
@@ -208,40 +181,11 @@ class OptionsDialog : public ::testing::Test {
 
   fs::path dir_;
   std::string kept_config_;
+  Settings defaults_;         // a fresh store's
+  Settings every_other_way_;  // what kEveryOtherWayLines make of the defaults
 };
 
-// Non-default values for every setting, each check box the other way round.
-const Settings kEveryOtherWay = {
-    {"Export.AddHeader", "1"},
-    {"Export.AutoConnect", "1"},
-    {"Export.BlockNames", "0"},
-    {"Export.XCoord", "0"},
-    {"Export.YCoord", "0"},
-    {"Export.ZCoord", "0"},
-    {"Export.LayerNames", "0"},
-    {"Export.LayoutNames", "1"},
-    {"Export.OddLine", "1"},
-    {"Export.Rotation", "0"},
-    {"Export.Scale", "0"},
-    {"Export.Sort", "1"},
-    {"Export.StartRow", "12"},
-    {"Export.WorkbookSettings", "1"},
-    {"Export.WorksheetSettings", "1"},
-    {"Export.IncludeConstant", "1"},
-    {"Export.JTSK", "1"},
-    {"Export.NoAutofit", "1"},
-    {"Export.AsText", "0"},
-    {"Export.FindNextBlankLine", "0"},
-    {"Export.ExportAttPrompts", "1"},
-    {"Export.Selection", "1"},
-    {"Export.TimeStamp", "1"},
-    {"Import.ImportSettings", "1"},
-    {"Import.IgnoreProps", "0"},
-    {"Import.StartCol", "7"},
-    {"Import.StartRow", "9"},
-};
-
-// The dialog's lines that turn a fresh store's settings into kEveryOtherWay.
+// The dialog's lines that turn a fresh store's settings into OptionsDialog::every_other_way_.
 const char kEveryOtherWayLines[] =
     "1009 off\n1006 off\n1013 off\n1014 off\n1008 off\n1010 off\n"
     "1004\n1001\n1005 = 12\n1011 on\n1020 on\n1021 on\n1012 off\n1022 on\n1015 on\n"
@@ -253,19 +197,16 @@ TEST_F(OptionsDialog, OkStoresEveryFieldWhileCancelEscapeAndEndOfInputStoreNothi
   Result r = Options("VANTA\nOptions\n" + std::string(kEveryOtherWayLines) + "ok\n");
   EXPECT_EQ(Count(r.out, "Sheetwise 2014: "), 0u) << "every line was taken\n" << r.out;
   EXPECT_EQ(r.out.find("Please enter"), std::string::npos) << r.out;
-  EXPECT_EQ(Stored(), kEveryOtherWay);
+  EXPECT_EQ(Stored(), every_other_way_);
 
   // Opened again, the dialog shows what was stored.
   r = Options("VANTA\nOptions\n?\ntab 1\n?\ncancel\n");
   std::vector<Shown> shows = Shows(r.out);
   ASSERT_EQ(shows.size(), 2u) << r.out;
   EXPECT_FALSE(Checked(shows[0], 1009));
-  EXPECT_TRUE(Checked(shows[0], 1004));
   EXPECT_TRUE(Checked(shows[0], 1001));
-  EXPECT_FALSE(Checked(shows[0], 1000));
   EXPECT_EQ(Text(shows[0], 1005), "12");
   EXPECT_TRUE(Checked(shows[0], 1034));
-  EXPECT_FALSE(Checked(shows[0], 1025));
   EXPECT_TRUE(Checked(shows[1], 1014));
   EXPECT_FALSE(Checked(shows[1], 1015));
   EXPECT_EQ(Text(shows[1], 1006), "7");
@@ -283,7 +224,7 @@ TEST_F(OptionsDialog, OkStoresEveryFieldWhileCancelEscapeAndEndOfInputStoreNothi
     } else {
       r = Options("VANTA\nOptions\n" + back + leave);
     }
-    EXPECT_EQ(Stored(), kEveryOtherWay);
+    EXPECT_EQ(Stored(), every_other_way_);
   }
 }
 
@@ -330,9 +271,9 @@ TEST_F(OptionsDialog, WorksheetChoiceAndBlankRowSearchEnableTheStartRowControls)
 }
 
 TEST_F(OptionsDialog, DefaultsAskFirstAndKeepConstantAttributesAndPrompts) {
-  Store(kEveryOtherWay);
+  Store(every_other_way_);
   const Settings defaults_but_two =
-      With(kDefaults, {{"Export.IncludeConstant", "1"}, {"Export.ExportAttPrompts", "1"}});
+      With(defaults_, {{"Export.IncludeConstant", "1"}, {"Export.ExportAttPrompts", "1"}});
 
   // No is the default button: a script line that is no answer takes it, and nothing changes.
   Result r = Options("VANTA\nOptions\n4\n?\nok\n");
@@ -343,7 +284,7 @@ TEST_F(OptionsDialog, DefaultsAskFirstAndKeepConstantAttributesAndPrompts) {
   std::vector<Shown> shows = Shows(r.out);
   ASSERT_EQ(shows.size(), 1u) << r.out;
   EXPECT_FALSE(Checked(shows[0], 1009));
-  EXPECT_EQ(Stored(), kEveryOtherWay);
+  EXPECT_EQ(Stored(), every_other_way_);
 
   // Yes shows the defaults at once, with the worksheet's controls off, but Cancel stores none.
   r = Options("VANTA\nOptions\n4\nYes\n?\ntab 1\n?\ncancel\n");
@@ -360,7 +301,7 @@ TEST_F(OptionsDialog, DefaultsAskFirstAndKeepConstantAttributesAndPrompts) {
   EXPECT_TRUE(Checked(shows[1], 1015));
   EXPECT_EQ(Text(shows[1], 1006), "1");
   EXPECT_EQ(Text(shows[1], 1005), "2");
-  EXPECT_EQ(Stored(), kEveryOtherWay);
+  EXPECT_EQ(Stored(), every_other_way_);
 
   // Yes, then OK: every default stored but those two.
   r = Options("VANTA\nOptions\n4\nYes\nok\n");
@@ -368,7 +309,7 @@ TEST_F(OptionsDialog, DefaultsAskFirstAndKeepConstantAttributesAndPrompts) {
   // What is kept are the dialog's fields, here as a settings file has just set them.
   std::ofstream(dir_ / "plain.ini") << "[Export]\nIncludeConstant=0\nExportAttPrompts=0\n";
   r = Options("VANTA\nOptions\n3\n32771\nplain.ini\n4\nYes\nok\n");
-  EXPECT_EQ(Stored(), kDefaults);
+  EXPECT_EQ(Stored(), defaults_);
 }
 
 TEST_F(OptionsDialog, OkRefusesStartRowsAndColumnsOutOfRangeAndStaysOpen) {
@@ -456,8 +397,8 @@ TEST_F(OptionsDialog, SettingsFileSavesWhatTheDialogShowsAndLoadsItBack) {
             std::string::npos)
       << r.out;
   // The key order of the file is checked where the file is written (settings_file_test).
-  EXPECT_EQ(ParseIni(ReadFile(dir_ / "mine.ini")), kEveryOtherWay);
-  EXPECT_EQ(Stored(), kDefaults);
+  EXPECT_EQ(ParseIni(dxf_test::ReadBytes(dir_ / "mine.ini")), every_other_way_);
+  EXPECT_EQ(Stored(), defaults_);
 
   // Loaded into a dialog on the defaults: every control shows the file, OK stores it.
   r = Options("VANTA\nOptions\n3\n32771\nmine.ini\n?\nok\n");
@@ -467,11 +408,11 @@ TEST_F(OptionsDialog, SettingsFileSavesWhatTheDialogShowsAndLoadsItBack) {
   EXPECT_TRUE(Enabled(shows[0], 1005)) << "active worksheet without the blank-row search";
   EXPECT_TRUE(Enabled(shows[0], 1011));
   EXPECT_EQ(Text(shows[0], 1005), "12");
-  EXPECT_EQ(Stored(), kEveryOtherWay);
+  EXPECT_EQ(Stored(), every_other_way_);
 
   // A file of a few keys: missing and empty ones keep their field ("AddHeader", "AsText"),
   // "abc" is 0 and "12abc" 12; the start row, now off, still shows what was loaded.
-  Store(With(kDefaults, {{"Export.AddHeader", "1"}}));
+  Store(With(defaults_, {{"Export.AddHeader", "1"}}));
   std::ofstream(dir_ / "few.ini") << "[Export]\nWorksheetSettings=1\nFindNextBlankLine=1\n"
                                      "StartRow=abc\nAsText=\n[Import]\nStartCol=12abc\n";
   r = Options("VANTA\nOptions\n3\nLoad from file...\nfew.ini\n?\nok\n1017 off\n1005 = 3\nok\n");
@@ -485,17 +426,15 @@ TEST_F(OptionsDialog, SettingsFileSavesWhatTheDialogShowsAndLoadsItBack) {
   EXPECT_TRUE(Checked(shows[0], 1011));
   EXPECT_TRUE(Checked(shows[0], 1025));
   EXPECT_EQ(Count(r.out, "between 1 and 65536"), 1u) << "checked at OK only\n" << r.out;
-  EXPECT_EQ(Stored(), With(kDefaults, {{"Export.AddHeader", "1"},
-                                       {"Export.WorksheetSettings", "1"},
-                                       {"Export.StartRow", "3"},
-                                       {"Import.StartCol", "12"}}));
+  const Settings loaded = With(defaults_, {{"Export.AddHeader", "1"},
+                                           {"Export.WorksheetSettings", "1"},
+                                           {"Export.StartRow", "3"},
+                                           {"Import.StartCol", "12"}});
+  EXPECT_EQ(Stored(), loaded);
 
   // A file that is not there, a dismissed menu and a cancelled file dialog change nothing.
   r = Options("VANTA\nOptions\n3\n32771\nnothere.ini\n3\n\n3\n32772\n\nok\n");
-  EXPECT_EQ(Stored(), With(kDefaults, {{"Export.AddHeader", "1"},
-                                       {"Export.WorksheetSettings", "1"},
-                                       {"Export.StartRow", "3"},
-                                       {"Import.StartCol", "12"}}));
+  EXPECT_EQ(Stored(), loaded);
   EXPECT_FALSE(fs::exists(dir_ / "Sheetwise.ini"));
 }
 
@@ -551,8 +490,8 @@ TEST_F(OptionsDialog, EachControlIsTheSettingOfItsName) {
   EXPECT_EQ(Count(r.out, "Sheetwise 2014: "), 0u) << "every line was taken\n" << r.out;
   for (size_t i = 0; i < std::size(rows); ++i) {
     SCOPED_TRACE(rows[i].set);
-    EXPECT_EQ(ParseIni(ReadFile(dir_ / ("row" + std::to_string(i) + ".ini"))),
-              With(kDefaults, rows[i].changes));
+    EXPECT_EQ(ParseIni(dxf_test::ReadBytes(dir_ / ("row" + std::to_string(i) + ".ini"))),
+              With(defaults_, rows[i].changes));
   }
 }
 
@@ -572,7 +511,7 @@ TEST_F(OptionsDialog, AboutShowsTheProductAndSaysWhyALinkDoesNotOpen) {
   // The compiled-in product information (app/product.cpp): no Product.txt beside the library.
   EXPECT_EQ(Text(shows[0], 1028), "Sheetwise 2014\\nCopyright \u00A9 2011 Norvane Software s.r.o.");
   EXPECT_EQ(Text(shows[0], 1020), "https://www.norvane.example/Sheetwise");
-  const std::string seen = ReadFile(opened);
+  const std::string seen = dxf_test::ReadBytes(opened);
   EXPECT_NE(seen.find("vanta.chm/index.html"), std::string::npos) << seen;
   EXPECT_NE(seen.find("https://www.norvane.example/Sheetwise\n"), std::string::npos) << seen;
   EXPECT_EQ(r.out.find("Unable to open hyperlink"), std::string::npos) << r.out;

@@ -106,6 +106,11 @@ CommentsResult ReadBook(const BookParts& p) {
 
 const std::string kCommentsHead =
     R"(<comments xmlns="http://schemas.openxmlformats.org/spreadsheetml/2006/main">)";
+// A comments part with `authors` and the <comment> elements of `list`.
+std::string Notes(const std::string& list, const std::string& authors = "<author>a</author>") {
+  return kCommentsHead + "<authors>" + authors + "</authors><commentList>" + list +
+         "</commentList></comments>";
+}
 const std::string kVmlHead =
     R"(<xml xmlns:v="urn:schemas-microsoft-com:vml" xmlns:o="urn:schemas-microsoft-com:office:office" xmlns:x="urn:schemas-microsoft-com:office:excel">)";
 
@@ -116,6 +121,13 @@ std::string NoteShape(const std::string& id, int row0, int col0,
   if (row0 >= 0) s += "<x:Row>" + std::to_string(row0) + "</x:Row>";
   if (col0 >= 0) s += "<x:Column>" + std::to_string(col0) + "</x:Column>";
   return s + "</x:ClientData></v:shape>";
+}
+
+// `text` holds `part`; when it does not, the message shows the whole text.
+::testing::AssertionResult Has(const std::string& text, const std::string& part) {
+  if (text.find(part) == std::string::npos)
+    return ::testing::AssertionFailure() << "no \"" << part << "\" in\n" << text;
+  return ::testing::AssertionSuccess() << "\"" << part << "\" found in\n" << text;
 }
 
 // Every prefix used in the document is declared where it is used.
@@ -250,11 +262,9 @@ TEST(CommentsCorpus, EveryNoteMatchesOpenpyxlAndItsShape) {
                   c.raw_note.find(" ref=\"" + std::string(want[i]->ref) + "\"") < 40)
           << c.raw_note;
       // Each note has its own box: the shape naming its cell, whatever the order of the VML.
-      EXPECT_NE(c.raw_shape.find("Row>" + std::to_string(c.row - 1) + "</x:Row>"),
-                std::string::npos)
-          << want[i]->ref << ": " << c.raw_shape;
-      EXPECT_NE(c.raw_shape.find("Column>" + std::to_string(c.col - 1) + "</x:Column>"),
-                std::string::npos)
+      EXPECT_TRUE(Has(c.raw_shape, "Row>" + std::to_string(c.row - 1) + "</x:Row>"))
+          << want[i]->ref;
+      EXPECT_TRUE(Has(c.raw_shape, "Column>" + std::to_string(c.col - 1) + "</x:Column>"))
           << want[i]->ref;
     }
     total += want.size();
@@ -273,7 +283,7 @@ TEST(CommentsCorpus, ThreadedCommentAndPartsOfEachSheet) {
   EXPECT_TRUE(c.threaded);
   EXPECT_EQ(c.text, "test");
   EXPECT_EQ(c.thread_id, "{7A82DA9E-20F6-46BD-BF44-1A475728DA1A}");
-  EXPECT_NE(c.raw_note.find("[Commento in thread]"), std::string::npos);
+  EXPECT_TRUE(Has(c.raw_note, "[Commento in thread]"));
   EXPECT_EQ(read.parts.comments, "xl/comments1.xml");
   EXPECT_EQ(read.parts.comments_rel_id, "rId2");
   EXPECT_EQ(read.parts.vml, "xl/drawings/vmlDrawing1.vml");
@@ -350,9 +360,8 @@ TEST(CommentsCorpus, WrittenBackWithRawKeptOrRegenerated) {
       }
       // Generated notes and shapes are clean: they can be carried over raw in turn.
       EXPECT_FALSE(again.comments[i].raw_note.empty());
-      EXPECT_NE(again.comments[i].raw_shape.find("<x:Row>" + std::to_string(original[i].row - 1) +
-                                                 "</x:Row>"),
-                std::string::npos);
+      EXPECT_TRUE(Has(again.comments[i].raw_shape,
+                      "<x:Row>" + std::to_string(original[i].row - 1) + "</x:Row>"));
     }
   }
 }
@@ -383,9 +392,8 @@ TEST(CommentsWrite, TextIsEscapedAndReadsBack) {
   for (const Row& r : rows)
     comments.push_back({row++, 2, r.text, "Ann & <Bob>", false, "", "", ""});
   std::string part = WriteCommentsPart(comments);
-  EXPECT_NE(part.find("<author>Ann &amp; &lt;Bob&gt;</author>"), std::string::npos);
-  for (const Row& r : rows)
-    EXPECT_NE(part.find(r.written), std::string::npos) << r.written << "\n" << part;
+  EXPECT_TRUE(Has(part, "<author>Ann &amp; &lt;Bob&gt;</author>"));
+  for (const Row& r : rows) EXPECT_TRUE(Has(part, r.written));
   CommentsResult read = ReadBook({part});
   ASSERT_FALSE(read.error) << read.error->ToString();
   ASSERT_EQ(read.comments.size(), std::size(rows));
@@ -405,13 +413,12 @@ TEST(CommentsWrite, TextIsEscapedAndReadsBack) {
       {"_xDE00_", "_xDE00_"},       {"_x00zz_ _x41_", "_x00zz_ _x41_"},
       {"a_x000D_&#10;b", "a\r\nb"}, {"&#x1F607;&amp;", "😇&"},
   };
-  std::string xml = kCommentsHead + "<authors><author>a</author></authors><commentList>";
+  std::string list;
   row = 1;
   for (const Decode& d : decodes)
-    xml += "<comment ref=\"A" + std::to_string(row++) + "\" authorId=\"0\"><text><r><t>" + d.xml +
-           "</t></r></text></comment>";
-  xml += "</commentList></comments>";
-  read = ReadBook({xml});
+    list += "<comment ref=\"A" + std::to_string(row++) + "\" authorId=\"0\"><text><r><t>" + d.xml +
+            "</t></r></text></comment>";
+  read = ReadBook({Notes(list)});
   ASSERT_FALSE(read.error) << read.error->ToString();
   ASSERT_EQ(read.comments.size(), std::size(decodes));
   for (std::size_t i = 0; i < std::size(decodes); ++i)
@@ -462,13 +469,9 @@ TEST(CommentsWrite, RawNotesFollowTheNewAuthorsTableAndCells) {
 
   // Written sorted, A1 first: Xena becomes author 0 and the raw notes' authorIds follow.
   std::string part = WriteCommentsPart(read.comments);
-  EXPECT_NE(part.find(R"(<authors><author>Xena</author><author>Yves</author></authors>)"),
-            std::string::npos)
-      << part;
-  EXPECT_NE(part.find(R"(<comment authorId="0" ref="A1" xr:uid="{1}"><text><r><rPr><b/>)"),
-            std::string::npos)
-      << part;
-  EXPECT_NE(part.find(R"(<comment ref="B1" authorId="1"><text><t>by Yves</t>)"), std::string::npos);
+  EXPECT_TRUE(Has(part, R"(<authors><author>Xena</author><author>Yves</author></authors>)"));
+  EXPECT_TRUE(Has(part, R"(<comment authorId="0" ref="A1" xr:uid="{1}"><text><r><rPr><b/>)"));
+  EXPECT_TRUE(Has(part, R"(<comment ref="B1" authorId="1"><text><t>by Yves</t>)"));
 
   std::vector<CellComment> edited = read.comments;
   edited.push_back(edited[1]);  // a second comment on B1: the later one wins
@@ -477,13 +480,9 @@ TEST(CommentsWrite, RawNotesFollowTheNewAuthorsTableAndCells) {
   edited[0].col = 4;  // moved to D1 with its raw note
   edited.push_back({0, 1, "no cell", "Nobody", false, "", "", ""});
   part = WriteCommentsPart(edited);
-  EXPECT_EQ(part.find("Nobody"), std::string::npos);
-  EXPECT_NE(part.find(R"(<authors><author>Yves</author><author>Xena</author></authors>)"),
-            std::string::npos)
-      << part;
-  EXPECT_NE(part.find(R"(<comment authorId="1" ref="D1" xr:uid="{1}"><text><r><rPr><b/>)"),
-            std::string::npos)
-      << part;
+  EXPECT_FALSE(Has(part, "Nobody"));
+  EXPECT_TRUE(Has(part, R"(<authors><author>Yves</author><author>Xena</author></authors>)"));
+  EXPECT_TRUE(Has(part, R"(<comment authorId="1" ref="D1" xr:uid="{1}"><text><r><rPr><b/>)"));
   CommentsResult again = ReadBook({part});
   ASSERT_FALSE(again.error) << again.error->ToString();
   ASSERT_EQ(again.comments.size(), 3u);
@@ -500,12 +499,10 @@ TEST(CommentsWrite, RawNotesFollowTheNewAuthorsTableAndCells) {
 TEST(CommentsRead, ShapesMatchedByCellWhateverTheWriter) {
   // Shapes in another order than the notes, one shape of another object type, one note box
   // for a cell without a note.
-  std::string notes = kCommentsHead +
-                      "<authors><author>a</author></authors><commentList>"
-                      "<comment ref=\"C5\" authorId=\"0\"><text><t>c5</t></text></comment>"
-                      "<comment ref=\"A1\" authorId=\"0\"><text><t>a1</t></text></comment>"
-                      "<comment ref=\"B2\" authorId=\"0\"><text><t>b2</t></text></comment>"
-                      "</commentList></comments>";
+  std::string notes = Notes(
+      "<comment ref=\"C5\" authorId=\"0\"><text><t>c5</t></text></comment>"
+      "<comment ref=\"A1\" authorId=\"0\"><text><t>a1</t></text></comment>"
+      "<comment ref=\"B2\" authorId=\"0\"><text><t>b2</t></text></comment>");
   std::string vml = kVmlHead + NoteShape("_x0000_s1025", 0, 0, "Checkbox") +
                     NoteShape("_x0000_s1026", 1, 1) + NoteShape("_x0000_s1027", 9, 9) +
                     NoteShape("_x0000_s1028", 0, 0) + NoteShape("_x0000_s1029", 4, 2) + "</xml>";
@@ -567,12 +564,8 @@ TEST(CommentsRead, ShapesMatchedByCellWhateverTheWriter) {
 }
 
 TEST(CommentsRead, DamagedInputGivesErrorsNamingFileAndPart) {
-  auto notes = [](const std::string& list, const std::string& authors = "<author>a</author>") {
-    return kCommentsHead + "<authors>" + authors + "</authors><commentList>" + list +
-           "</commentList></comments>";
-  };
   const std::string good =
-      notes(R"(<comment ref="A1" authorId="0"><text><t>x</t></text></comment>)");
+      Notes(R"(<comment ref="A1" authorId="0"><text><t>x</t></text></comment>)");
   struct Case {
     const char* what;
     BookParts parts;
@@ -580,20 +573,20 @@ TEST(CommentsRead, DamagedInputGivesErrorsNamingFileAndPart) {
   };
   const Case cases[] = {
       {"malformed",
-       {notes("<comment ref=\"A1\" authorId=\"0\"><text>")},
+       {Notes("<comment ref=\"A1\" authorId=\"0\"><text>")},
        "book.xlsx: xl/comments1.xml: offset "},
       {"bad ref",
-       {notes(R"(<comment ref="XFE1" authorId="0"><text><t>x</t></text></comment>)")},
+       {Notes(R"(<comment ref="XFE1" authorId="0"><text><t>x</t></text></comment>)")},
        "book.xlsx: xl/comments1.xml: offset 140: bad cell reference 'XFE1' in a note"},
       {"author out of range",
-       {notes(R"(<comment ref="B3" authorId="5"><text><t>x</t></text></comment>)")},
+       {Notes(R"(<comment ref="B3" authorId="5"><text><t>x</t></text></comment>)")},
        "book.xlsx: xl/comments1.xml: offset 154: authorId '5' of the note in B3 is not in the "
        "authors table (1 authors)"},
       {"author missing",
-       {notes(R"(<comment ref="B3"/>)", "")},
+       {Notes(R"(<comment ref="B3"/>)", "")},
        "book.xlsx: xl/comments1.xml: offset 109: authorId '' of the note in B3"},
       {"two notes on a cell",
-       {notes(R"(<comment ref="B3" authorId="0"/><comment ref="$B$3" authorId="0"/>)")},
+       {Notes(R"(<comment ref="B3" authorId="0"/><comment ref="$B$3" authorId="0"/>)")},
        "book.xlsx: xl/comments1.xml: offset 159: two notes on cell B3"},
       {"wrong root",
        {"<worksheet/>"},
@@ -668,17 +661,15 @@ TEST(CommentsWriteVml, KeepsOtherShapesAndGivesNewNotesFreeIds) {
   WriteResult out = WriteVmlDrawing(comments, existing);
   ASSERT_FALSE(out.error);
   ExpectNamespacesDeclared(out.bytes);
-  EXPECT_NE(out.bytes.find(layout), std::string::npos);
-  EXPECT_NE(out.bytes.find(checkbox), std::string::npos);
-  EXPECT_NE(out.bytes.find("<v:shape id=\"pic\" o:spid=\"_x0000_s1026\"/>"), std::string::npos);
-  EXPECT_EQ(out.bytes.find(old_note), std::string::npos);
-  EXPECT_NE(out.bytes.find("<v:shapetype id=\"_x0000_t202\""), std::string::npos);
+  EXPECT_TRUE(Has(out.bytes, layout));
+  EXPECT_TRUE(Has(out.bytes, checkbox));
+  EXPECT_TRUE(Has(out.bytes, "<v:shape id=\"pic\" o:spid=\"_x0000_s1026\"/>"));
+  EXPECT_FALSE(Has(out.bytes, old_note));
+  EXPECT_TRUE(Has(out.bytes, "<v:shapetype id=\"_x0000_t202\""));
   // 1025 and 1026 are taken by the kept shapes; 1027 is free again.
-  EXPECT_NE(out.bytes.find("<v:shape id=\"_x0000_s1027\" type=\"#_x0000_t202\""), std::string::npos)
-      << out.bytes;
-  EXPECT_NE(out.bytes.find("<x:Row>1</x:Row>\n   <x:Column>2</x:Column>"), std::string::npos);
-  EXPECT_NE(out.bytes.find("<x:Anchor>\n    3, 15, 0, 10, 5, 15, 4, 4</x:Anchor>"),
-            std::string::npos);
+  EXPECT_TRUE(Has(out.bytes, "<v:shape id=\"_x0000_s1027\" type=\"#_x0000_t202\""));
+  EXPECT_TRUE(Has(out.bytes, "<x:Row>1</x:Row>\n   <x:Column>2</x:Column>"));
+  EXPECT_TRUE(Has(out.bytes, "<x:Anchor>\n    3, 15, 0, 10, 5, 15, 4, 4</x:Anchor>"));
 
   // More notes than one block holds: ids stay unique and o:idmap lists every block used.
   std::vector<CellComment> many(2500);
@@ -686,7 +677,7 @@ TEST(CommentsWriteVml, KeepsOtherShapesAndGivesNewNotesFreeIds) {
   out = WriteVmlDrawing(many, existing);
   ASSERT_FALSE(out.error);
   ExpectNamespacesDeclared(out.bytes);
-  EXPECT_NE(out.bytes.find(R"(<o:idmap v:ext="edit" data="1,2,3"/>)"), std::string::npos);
+  EXPECT_TRUE(Has(out.bytes, R"(<o:idmap v:ext="edit" data="1,2,3"/>)"));
   pugi::xml_document doc;
   ASSERT_TRUE(doc.load_string(out.bytes.c_str()));
   std::set<std::string> ids;
@@ -705,10 +696,9 @@ TEST(CommentsWriteVml, KeepsOtherShapesAndGivesNewNotesFreeIds) {
   many[0].col = kMaxColumn;
   out = WriteVmlDrawing(many, "", 7);
   ASSERT_FALSE(out.error);
-  EXPECT_NE(out.bytes.find(R"(data="7")"), std::string::npos);
-  EXPECT_NE(out.bytes.find("_x0000_s7169"), std::string::npos);
-  EXPECT_NE(out.bytes.find("16380, 15, 1048571, 10, 16382, 15, 1048575, 4"), std::string::npos)
-      << out.bytes;
+  EXPECT_TRUE(Has(out.bytes, R"(data="7")"));
+  EXPECT_TRUE(Has(out.bytes, "_x0000_s7169"));
+  EXPECT_TRUE(Has(out.bytes, "16380, 15, 1048571, 10, 16382, 15, 1048575, 4"));
 
   // A drawing of another writer: no shapelayout (added), a root without x (each note
   // declares the VML prefixes itself), an empty root element reopened.
@@ -723,10 +713,10 @@ TEST(CommentsWriteVml, KeepsOtherShapesAndGivesNewNotesFreeIds) {
   // A raw shape naming another cell than its comment's is drawn anew.
   comments[0].raw_shape = NoteShape("_x0000_s1030", 0, 0);
   out = WriteVmlDrawing(comments, "");
-  EXPECT_EQ(out.bytes.find("_x0000_s1030"), std::string::npos);
+  EXPECT_FALSE(Has(out.bytes, "_x0000_s1030"));
   comments[0].raw_shape = NoteShape("_x0000_s1030", 1, 2);
   out = WriteVmlDrawing(comments, "");
-  EXPECT_NE(out.bytes.find(comments[0].raw_shape), std::string::npos);
+  EXPECT_TRUE(Has(out.bytes, comments[0].raw_shape));
 
   WriteResult bad = WriteVmlDrawing(comments, "<xml><v:shape></xml>");
   ASSERT_TRUE(bad.error.has_value());
@@ -767,16 +757,14 @@ TEST(CommentsWrite, ChangedThreadUpdatesItsTextAndLegacyNote) {
 
   // The legacy note of the changed thread, as Excel writes it for older versions.
   std::string part = WriteCommentsPart(comments);
-  EXPECT_NE(part.find("<authors><author>tc={T1}</author><author>tc={T5}</author></authors>"),
-            std::string::npos)
-      << part;
-  EXPECT_NE(part.find("[Threaded comment]\n\nYour version of Excel allows you to read this "
-                      "threaded comment; however, any edits to it will get removed if the file "
-                      "is opened in a newer version of Excel. Learn more: "
-                      "https://go.microsoft.com/fwlink/?linkid=870924\n\nComment:\n"
-                      "new &lt;text&gt; &amp; more</t>"),
-            std::string::npos);
-  EXPECT_NE(part.find(R"(<comment ref="D4" authorId="1"/>)"), std::string::npos) << part;
+  EXPECT_TRUE(Has(part, "<authors><author>tc={T1}</author><author>tc={T5}</author></authors>"));
+  EXPECT_TRUE(Has(part,
+                  "[Threaded comment]\n\nYour version of Excel allows you to read this "
+                  "threaded comment; however, any edits to it will get removed if the file "
+                  "is opened in a newer version of Excel. Learn more: "
+                  "https://go.microsoft.com/fwlink/?linkid=870924\n\nComment:\n"
+                  "new &lt;text&gt; &amp; more</t>"));
+  EXPECT_TRUE(Has(part, R"(<comment ref="D4" authorId="1"/>)"));
   EXPECT_TRUE(UpdateThreadedComments("<ThreadedComments>", comments).error.has_value());
 }
 
