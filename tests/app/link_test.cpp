@@ -61,6 +61,17 @@ TEST(LinkShortcut, SavedEditsReachTheDrawingAndAForeignSaveIsNotOverwritten) {
     ::execl(SW_SHEETWISE, SW_SHEETWISE, "link", "plan.dxf", "plan.xlsx", nullptr);
     ::_exit(127);
   }
+  // A failed assertion returns early: the link, which runs until interrupted, must not outlive
+  // the test.
+  struct Reaper {
+    pid_t pid;
+    bool reaped = false;
+    ~Reaper() {
+      if (reaped) return;
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, nullptr, 0);
+    }
+  } reaper{pid};
   ASSERT_TRUE(WaitFor(log, "Press Ctrl-C to stop.")) << Read(log);
   auto edit = [&](const std::string& cell, const std::string& value) {
     return Shell(
@@ -103,6 +114,7 @@ TEST(LinkShortcut, SavedEditsReachTheDrawingAndAForeignSaveIsNotOverwritten) {
   ::kill(pid, SIGINT);
   int status = 0;
   ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+  reaper.reaped = true;
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << Read(log);
   EXPECT_NE(Read(log).find("Link stopped."), std::string::npos) << Read(log);
   // Both saved drawings read back in ezdxf with the edits.
