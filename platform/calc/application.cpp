@@ -89,11 +89,14 @@ FileStamp Stamp(const std::filesystem::path& path) {
   return s;
 }
 
-void Remember(BookState& b) {
-  const FileStamp s = Stamp(b.path);
+void Remember(BookState& b, const FileStamp& s) {
   b.file_mtime_ns = s.mtime_ns;
   b.file_size = s.size;
   b.file_inode = s.inode;
+}
+
+void Remember(BookState& b) {
+  Remember(b, Stamp(b.path));
 }
 
 void Watch(AppState& s, const std::filesystem::path& path) {
@@ -233,15 +236,15 @@ std::size_t Application::PollFileChanges(std::vector<std::string>* errors) {
     if (!now.exists || (now.mtime_ns == b->file_mtime_ns && now.size == b->file_size &&
                         now.inode == b->file_inode))
       continue;
+    // The version looked at is the one taken before reading: a writer that finishes while the
+    // file is read leaves a newer version, read at the next poll. A file caught half-written is
+    // thus read again once written; a damaged one stays as it was in memory.
+    Remember(*b, now);
     xlsx::BookResult fresh = xlsx::Book::Open(b->path);
     if (!fresh) {
-      // A file caught half-written is read again at its next change; a damaged one stays
-      // as it was in memory.
       if (errors) errors->push_back(fresh.error->ToString());
-      Remember(*b);
       continue;
     }
-    Remember(*b);
     b->widths.clear();
     std::vector<xlsx::CellChange> cells = b->book->Replace(std::move(fresh.book));
     changed += cells.size();
