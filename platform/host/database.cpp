@@ -603,9 +603,14 @@ Acad::ErrorStatus AcDbDatabase::dxfIn(const ACHAR* file_name, const ACHAR* log_f
   }
   dxf::LoadResult loaded = dxf::DxfDocument::Load(path);
   if (!loaded) {
-    return fail(Acad::eBadDxfSequence, loaded.error
-                                           ? Utf8ToWide(loaded.error->ToString())
-                                           : std::wstring(file_name) + L": cannot be read");
+    if (!loaded.error)
+      return fail(Acad::eBadDxfSequence, std::wstring(file_name) + L": cannot be read");
+    std::wstring text = Utf8ToWide(loaded.error->ToString());
+    // Refused at its first tag, the file is no DXF at all (a PDF, a drawing of another format):
+    // say what is read, not only what was found.
+    if (!loaded.error->binary && (loaded.error->line == 1 || loaded.error->line == 2))
+      text += L"; this is not a DXF drawing: save it as DXF in the CAD program and open that";
+    return fail(Acad::eBadDxfSequence, text);
   }
   d.Adopt(std::move(loaded.document));
   d.file_name = file_name;

@@ -98,6 +98,11 @@ TEST(Session, ScriptsSaveDrawingsAndRefuseWhatIsNotDxf) {
   const Result dwg = Host("plan.dwg", "QUIT\n", dir);
   EXPECT_EQ(dwg.status, 1);
   EXPECT_NE(dwg.out.find("save it as DXF"), std::string::npos) << dwg.out;
+  std::ofstream(dir / "scan.dwg") << "%PDF-1.4\n%\xe2\xe3\n";
+  const Result other = Host("scan.dwg", "QUIT\n", dir);
+  EXPECT_EQ(other.status, 1);
+  EXPECT_NE(other.out.find("scan.dwg:1: group code expected"), std::string::npos) << other.out;
+  EXPECT_NE(other.out.find("not a DXF drawing: save it as DXF"), std::string::npos) << other.out;
   const Result missing = Host("nothing.dxf", "QUIT\n", dir);
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.out.find("nothing.dxf"), std::string::npos) << missing.out;
