@@ -1,6 +1,7 @@
 #include "link/registrar.h"
 
 #include <cerrno>
+#include <cstring>
 #include <cwchar>
 #include <cwctype>
 #include <optional>
@@ -306,6 +307,9 @@ class Writer {
 
   LONG Register(HKEY parent, const std::wstring& path, const Key& key) {
     const std::wstring here = path + L"\\" + key.name;
+    // A key already exactly as the script describes it is left alone: removing and writing it
+    // again at every start would rewrite the settings store several times over.
+    if (key.flag == Flag::kForceRemove && Holds(parent, key)) return ERROR_SUCCESS;
     if (key.flag == Flag::kDelete || key.flag == Flag::kForceRemove) {
       const LONG status = RegDeleteTreeW(parent, key.name.c_str());
       if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND)
@@ -370,6 +374,54 @@ class Writer {
   }
 
  private:
+  // Whether the key under `parent` holds the script's values and sub keys and nothing else.
+  static bool Holds(HKEY parent, const Key& key) {
+    HKEY opened = nullptr;
+    if (RegOpenKeyExW(parent, key.name.c_str(), 0, KEY_READ, &opened) != ERROR_SUCCESS)
+      return false;
+    bool same = true;
+    std::size_t values = 0;
+    auto value_is = [&](const Value& value) {
+      ++values;
+      DWORD type = 0;
+      std::vector<BYTE> data(4096);
+      auto size = static_cast<DWORD>(data.size());
+      if (RegQueryValueExW(opened, value.name.c_str(), nullptr, &type, data.data(), &size) !=
+              ERROR_SUCCESS ||
+          type != value.type)
+        return false;
+      if (type == REG_DWORD)
+        return size == sizeof(DWORD) && !std::memcmp(data.data(), &value.number, size);
+      const std::size_t bytes = (value.text.size() + 1) * sizeof(WCHAR);
+      return size == bytes && !std::memcmp(data.data(), value.text.c_str(), bytes);
+    };
+    if (key.default_value) same = value_is(*key.default_value);
+    for (const Value& value : key.values) same = same && value_is(value);
+    wchar_t name[256];
+    DWORD chars = 256;
+    // No value or sub key beyond the script's.
+    same = same && RegEnumValueW(opened, static_cast<DWORD>(values), name, &chars, nullptr, nullptr,
+                                 nullptr, nullptr) == ERROR_NO_MORE_ITEMS;
+    DWORD kept = 0;
+    for (const Key& sub : key.subkeys) {
+      if (sub.flag == Flag::kDelete) {
+        HKEY gone = nullptr;
+        const bool present =
+            RegOpenKeyExW(opened, sub.name.c_str(), 0, KEY_READ, &gone) == ERROR_SUCCESS;
+        if (present) RegCloseKey(gone);
+        same = same && !present;
+      } else {
+        ++kept;
+        same = same && Holds(opened, sub);
+      }
+    }
+    chars = 256;
+    same = same && RegEnumKeyExW(opened, kept, name, &chars, nullptr, nullptr, nullptr, nullptr) ==
+                       ERROR_NO_MORE_ITEMS;
+    RegCloseKey(opened);
+    return same;
+  }
+
   LONG SetValue(HKEY key, const Value& value, const std::wstring& path) {
     LONG status;
     if (value.type == REG_DWORD) {

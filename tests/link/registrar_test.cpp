@@ -3,6 +3,7 @@
 // scripts that are refused with their line, writing nothing.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -120,6 +121,27 @@ TEST_F(StoreTest, TheLinkClassIsRegisteredWithItsProgIdsServerAndTypeLibrary) {
   EXPECT_EQ(RegisterLinkServer(resources, resources), S_OK);
   EXPECT_FALSE(Exists(key + L"\\Stray"));
   EXPECT_EQ(Read(key + L"\\ProgID"), L"Vanta.AppEventHandler.1");
+
+  // With every record in place, registering again writes nothing: the store file is the same
+  // file, untouched. A record changed by hand is put right.
+  struct stat before {};
+  ASSERT_EQ(::stat(SettingsStoreFile().c_str(), &before), 0);
+  EXPECT_EQ(RegisterLinkServer(resources, resources), S_OK);
+  struct stat after {};
+  ASSERT_EQ(::stat(SettingsStoreFile().c_str(), &after), 0);
+  EXPECT_EQ(after.st_ino, before.st_ino);
+  EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+  HKEY server = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, (key + L"\\InprocServer32").c_str(), 0, KEY_ALL_ACCESS,
+                          &server),
+            ERROR_SUCCESS);
+  const wchar_t kFree[] = L"Free";
+  ASSERT_EQ(RegSetValueExW(server, L"ThreadingModel", 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>(kFree), sizeof kFree),
+            ERROR_SUCCESS);
+  RegCloseKey(server);
+  EXPECT_EQ(RegisterLinkServer(resources, resources), S_OK);
+  EXPECT_EQ(Read(key + L"\\InprocServer32", L"ThreadingModel"), L"Apartment");
 
   // Unregistration removes the class and keeps CLSID, which the script never removes.
   HKEY other = nullptr;
