@@ -60,6 +60,8 @@ std::filesystem::path ApplicationPath() {
 void UseLargePages() {
   if (std::getenv("MIMALLOC_LARGE_OS_PAGES") != nullptr) return;
   mi_option_enable(mi_option_large_os_pages);
+  // A thread's first segments would otherwise be committed lazily, in small pages.
+  mi_option_set(mi_option_eager_commit_delay, 0);
   void* probe = std::malloc(64);
   const auto at = reinterpret_cast<std::uintptr_t>(probe);
   if (std::FILE* maps = std::fopen("/proc/self/maps", "r")) {

@@ -1,6 +1,8 @@
 #include "drawing/attributes.h"
 
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "drawing/dbobject_internal.h"
 #include "platform/host/dbents.h"
@@ -52,6 +54,9 @@ bool CollectAttributes(const AcDbBlockReference* blockReference, AttInfoArray& l
   if (iterator == nullptr) return true;
   // Attributes beyond the number of definitions belong to definitions since removed from the
   // block: they update nothing, whatever their tag.
+  std::vector<std::wstring> folded_tags;
+  folded_tags.reserve(definitions);
+  for (std::size_t i = first; i < list.size(); ++i) folded_tags.push_back(FoldCase(list[i].tag));
   std::size_t opened = 0;
   for (iterator->start(); !iterator->done(); iterator->step()) {
     AcDbAttribute* attribute = nullptr;
@@ -59,11 +64,11 @@ bool CollectAttributes(const AcDbBlockReference* blockReference, AttInfoArray& l
         attribute == nullptr)
       continue;
     ClosedOnExit<AcDbAttribute> attribute_closer(attribute);
-    const std::wstring text = TakeHostString(attribute->textString());
-    const std::wstring tag = FoldCase(TakeHostString(attribute->tag()));
     if (opened < definitions) {
-      for (std::size_t i = first; i < list.size(); ++i)
-        if (FoldCase(list[i].tag) == tag) list[i].value = text;
+      const std::wstring tag = FoldCase(TakeHostString(attribute->tag()));
+      const std::wstring text = TakeHostString(attribute->textString());
+      for (std::size_t i = 0; i < definitions; ++i)
+        if (folded_tags[i] == tag) list[first + i].value = text;
     }
     ++opened;
   }

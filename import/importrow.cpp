@@ -232,11 +232,12 @@ void ReadImportRow(IDispatch* cells, const HeaderLayout& header, const RowPlace&
   row.layer_in_row = false;
   for (const HeaderColumn& column : header.columns) {
     const _variant_t value = CellValue(cells, place.row, column.column);
-    const std::wstring where = place.Text() + L" column " + ColumnName(column.column);
+    // Where the cell is, for a note; formed only when one is written.
+    auto where = [&] { return place.Text() + L" column " + ColumnName(column.column); };
     auto number = [&](NumberColumn kind) {
       CellNumber n = CellToNumber(value, kind, units);
       if (n.kind == CellNumber::kInvalid)
-        report.Note(where + L" (\"" + column.tag + L"\"): the cell " + n.problem +
+        report.Note(where() + L" (\"" + column.tag + L"\"): the cell " + n.problem +
                     L"; the property is left as it is");
       return n;
     };
@@ -245,7 +246,7 @@ void ReadImportRow(IDispatch* cells, const HeaderLayout& header, const RowPlace&
         std::wstring text;
         HRESULT hr = S_OK;
         if (!ValueText(value, &text, &hr)) {
-          report.Note(where + L" (\"" + column.tag +
+          report.Note(where() + L" (\"" + column.tag +
                       L"\"): the cell holds an error value; the attribute is left as it is");
           break;
         }
@@ -257,7 +258,7 @@ void ReadImportRow(IDispatch* cells, const HeaderLayout& header, const RowPlace&
         std::wstring text;
         HRESULT hr = S_OK;
         if (!ValueText(value, &text, &hr))
-          RaiseImportError(hr, where + L": the layer cell holds a value that is no text");
+          RaiseImportError(hr, where() + L": the layer cell holds a value that is no text");
         row.layer = std::move(text);
         row.layer_in_row = true;
         break;

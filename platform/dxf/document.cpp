@@ -357,6 +357,30 @@ std::size_t Entity::Find(int code, std::size_t from) const {
   return kNoTag;
 }
 
+std::size_t Entity::OwnEnd() const {
+  const auto t = doc_->impl().TagsOf(id_);
+  for (size_t i = 1; i < t.size(); ++i) {
+    if (t[i].code == 101 || t[i].code == 1001) return i;
+  }
+  return t.size();
+}
+
+std::size_t Entity::FindOutsideGroups(int code, std::size_t from, std::size_t end) const {
+  const auto& d = doc_->impl();
+  const auto t = d.TagsOf(id_);
+  end = std::min(end, t.size());
+  bool in_group = false;
+  for (size_t i = from; i < end; ++i) {
+    if (t[i].code == kCodeControl) {
+      const std::string_view raw = d.Value(t[i]);
+      in_group = !raw.empty() && raw.front() == '{';
+      continue;
+    }
+    if (!in_group && t[i].code == code) return i;
+  }
+  return kNoTag;
+}
+
 std::size_t Entity::FindInSubclass(std::string_view subclass, int code) const {
   const auto& d = doc_->impl();
   const auto t = d.TagsOf(id_);

@@ -133,6 +133,11 @@ class Entity {
   Handle HandleAt(std::size_t i) const;
   /// The first tag at or after `from` with `code`; kNoTag when none.
   std::size_t Find(int code, std::size_t from = 0) const;
+  /// The end of the record's own data: its first 101 (embedded object) or 1001 (XDATA) tag
+  /// after the group 0 tag, or TagCount().
+  std::size_t OwnEnd() const;
+  /// The first tag with `code` in [from, end) that is not inside a 102 group; kNoTag when none.
+  std::size_t FindOutsideGroups(int code, std::size_t from, std::size_t end) const;
   /// The first `code` after the subclass marker `subclass` (and before the next marker).
   std::size_t FindInSubclass(std::string_view subclass, int code) const;
   /// The index of the 1001 tag of XDATA application `app` (compared ignoring ASCII case), or

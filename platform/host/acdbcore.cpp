@@ -1,7 +1,9 @@
 #include "platform/host/acdbcore.h"
 
+#include <algorithm>
 #include <cstring>
 #include <cwchar>
+#include <string_view>
 
 #include "platform/host/dbimpl_internal.h"
 #include "platform/win/locale.h"
@@ -122,7 +124,17 @@ AcDbDatabase* AcDbObjectId::database() const {
 }
 
 int AcString::compareNoCase(const ACHAR* other) const {
-  return FoldCase(text_).compare(FoldCase(other ? other : L""));
+  // Folded a character at a time: tags are compared this way for every attribute of an import.
+  const std::wstring_view a = text_;
+  const std::wstring_view b = other ? other : L"";
+  const std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    if (a[i] == b[i]) continue;
+    const wchar_t fa = FoldCaseChar(a[i]);
+    const wchar_t fb = FoldCaseChar(b[i]);
+    if (fa != fb) return fa < fb ? -1 : 1;
+  }
+  return a.size() == b.size() ? 0 : (a.size() < b.size() ? -1 : 1);
 }
 
 void acutDelBuffer(ACHAR*& buffer) {

@@ -57,39 +57,24 @@ bool AcRxClass::isDerivedFrom(const AcRxClass* other) const {
 namespace dbtags {
 
 std::size_t OwnEnd(const dxf::Entity& e) {
-  std::size_t n = e.TagCount();
-  for (std::size_t i = 1; i < n; ++i) {
-    int code = e.Code(i);
-    if (code == 101 || code == 1001) return i;
-  }
-  return n;
+  return e.OwnEnd();
 }
 
 std::size_t FindOwn(const dxf::Entity& e, int code) {
-  std::size_t end = OwnEnd(e);
+  std::size_t end = e.OwnEnd();
   // From R2018, AcDbAttribute / AcDbAttributeDefinition repeat 71, 72 and 11/21/31 with other
   // meanings (attribute type, lock, alignment copy); those codes are AcDbText's.
   if (code == 71 || code == 72 || code == 11 || code == 21 || code == 31) {
-    for (std::size_t i = 1; i < end; ++i) {
-      if (e.Code(i) != dxf::kCodeSubclass) continue;
-      std::string_view raw = e.Raw(i);
+    for (std::size_t i = e.Find(dxf::kCodeSubclass, 1); i < end;
+         i = e.Find(dxf::kCodeSubclass, i + 1)) {
+      const std::string_view raw = e.Raw(i);
       if (raw == "AcDbAttribute" || raw == "AcDbAttributeDefinition") {
         end = i;
         break;
       }
     }
   }
-  bool in_group = false;
-  for (std::size_t i = 1; i < end; ++i) {
-    int c = e.Code(i);
-    if (c == dxf::kCodeControl) {
-      std::string_view raw = e.Raw(i);
-      in_group = !raw.empty() && raw.front() == '{';
-      continue;
-    }
-    if (!in_group && c == code) return i;
-  }
-  return dxf::kNoTag;
+  return e.FindOutsideGroups(code, 1, end);
 }
 
 double Real(const dxf::Entity& e, int code, double fallback) {

@@ -1062,3 +1062,14 @@ TEST(AcDbDatabase, EditedDrawingsPassEzdxfAuditAndReadBack) {
   if (edited_files == 0) GTEST_SKIP() << "no drawings";
   EXPECT_GE(appended, 1);
 }
+
+TEST(AcString, CompareNoCaseOrdersByTheFoldedText) {
+  EXPECT_EQ(AcString(L"Tag-Ä1").compareNoCase(L"tAG-ä1"), 0);
+  EXPECT_LT(AcString(L"abc").compareNoCase(L"ABD"), 0);
+  EXPECT_GT(AcString(L"ABD").compareNoCase(L"abc"), 0);
+  EXPECT_LT(AcString(L"AB").compareNoCase(L"abc"), 0) << "a prefix comes first";
+  EXPECT_GT(AcString(L"abc").compareNoCase(nullptr), 0);
+  EXPECT_EQ(AcString(L"").compareNoCase(nullptr), 0);
+  // Folded, not as typed: 'Z' (0x5A) is below '_' (0x5F), its folded 'z' (0x7A) above.
+  EXPECT_GT(AcString(L"Z").compareNoCase(L"_"), 0);
+}
