@@ -1,5 +1,6 @@
 #include "platform/host/units.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -36,10 +37,16 @@ ExactDecimal Exact(double magnitude) {
     e.digits = "0";
     return e;
   }
-  // 767 significant digits hold every double exactly; to_chars pads the rest with zeros.
+  // 767 significant digits hold every double exactly; to_chars pads the rest with zeros. Most
+  // need far fewer: m * 2^k (m < 2^53) has at most 16 + |k| * log10(5) + 1 of them, and asking
+  // for no more than that keeps an ordinary coordinate from costing 780 digits.
+  int exponent2 = 0;
+  std::frexp(magnitude, &exponent2);
+  const int shift = exponent2 > 53 ? exponent2 - 53 : 53 - exponent2;
+  const int precision = std::min(780, 17 + shift * 7 / 10 + 2);
   char buf[900];
   auto [end, ec] =
-      std::to_chars(buf, buf + sizeof buf, magnitude, std::chars_format::scientific, 780);
+      std::to_chars(buf, buf + sizeof buf, magnitude, std::chars_format::scientific, precision);
   (void)ec;  // the buffer holds 780 digits and any exponent
   std::string_view s(buf, static_cast<std::size_t>(end - buf));
   std::size_t epos = s.find('e');
