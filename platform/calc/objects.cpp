@@ -95,6 +95,9 @@ class Args {
 
 std::optional<long> AsLong(const VARIANT* v) {
   if (v == nullptr) return std::nullopt;
+  // The row and column indexes of every cell come as these: no conversion needed.
+  if (v->vt == VT_I2) return v->iVal;
+  if (v->vt == VT_I4) return v->lVal;
   VARIANT out;
   VariantInit(&out);
   if (FAILED(VariantChangeType(&out, v, 0, VT_I4))) return std::nullopt;
