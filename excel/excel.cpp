@@ -1,5 +1,6 @@
 #include "excel/excel.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
@@ -288,25 +289,33 @@ HRESULT InvokeMemberV(IDispatch* dispatch, DISPID id, WORD kind, VARTYPE result_
   if (result_type != VT_EMPTY && result == nullptr) _com_issue_error(E_POINTER);
   if (!ClearDestination(result_type, result)) _com_issue_error(E_INVALIDARG);
 
+  std::size_t count = 0;
+  for (const VARTYPE* p = param_types; p != nullptr && *p != 0; ++p) ++count;
+  // Members take a handful of arguments: they are laid out on the stack, not in heap vectors,
+  // as this runs for every cell written.
+  constexpr std::size_t kInlineArguments = 8;
+  VARIANT inline_arguments[kInlineArguments];
+  std::vector<VARIANT> more_arguments;
+  VARIANT* in_order = inline_arguments;
+  if (count > kInlineArguments) {
+    more_arguments.resize(count);
+    in_order = more_arguments.data();
+  }
+
   va_list args;
   va_copy(args, list);
-  std::vector<VARIANT> in_order;
-  std::vector<VARTYPE> declared;
+  std::size_t used = 0;
   HRESULT hr = S_OK;
-  for (const VARTYPE* p = param_types; p != nullptr && *p != 0 && SUCCEEDED(hr); ++p) {
-    VARIANT arg;
-    hr = ReadArgument(static_cast<VARTYPE>(*p & ~kOptionalParam), args, arg);
-    in_order.push_back(arg);
-    declared.push_back(*p);
-  }
+  for (const VARTYPE* p = param_types; p != nullptr && *p != 0 && SUCCEEDED(hr); ++p)
+    hr = ReadArgument(static_cast<VARTYPE>(*p & ~kOptionalParam), args, in_order[used++]);
   va_end(args);
   if (FAILED(hr)) _com_issue_error(hr);
 
   // Optional arguments left out at the end are not sent: the member sees fewer arguments, as
   // if the caller had written none.
-  while (!in_order.empty()) {
-    const VARTYPE vt = declared.back();
-    const VARIANT& arg = in_order.back();
+  while (used > 0) {
+    const VARTYPE vt = param_types[used - 1];
+    const VARIANT& arg = in_order[used - 1];
     bool missing = false;
     if (vt == kOptionalVariant) {
       missing = IsMissing(arg);
@@ -314,18 +323,17 @@ HRESULT InvokeMemberV(IDispatch* dispatch, DISPID id, WORD kind, VARTYPE result_
       missing = arg.pvarVal != nullptr && IsMissing(*arg.pvarVal);
     }
     if (!missing) break;
-    in_order.pop_back();
-    declared.pop_back();
+    --used;
   }
 
   const bool put = (kind & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) != 0;
-  if (put && in_order.empty()) _com_issue_error(E_INVALIDARG);
+  if (put && used == 0) _com_issue_error(E_INVALIDARG);
 
   // Invoke takes the arguments last first.
-  std::vector<VARIANT> reversed(in_order.rbegin(), in_order.rend());
+  std::reverse(in_order, in_order + used);
   DISPID named = DISPID_PROPERTYPUT;
-  DISPPARAMS params{reversed.empty() ? nullptr : reversed.data(), put ? &named : nullptr,
-                    static_cast<UINT>(reversed.size()), put ? 1u : 0u};
+  DISPPARAMS params{used == 0 ? nullptr : in_order, put ? &named : nullptr, static_cast<UINT>(used),
+                    put ? 1u : 0u};
 
   VARIANT value;
   VariantInit(&value);

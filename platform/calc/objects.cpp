@@ -95,6 +95,9 @@ class Args {
 
 std::optional<long> AsLong(const VARIANT* v) {
   if (v == nullptr) return std::nullopt;
+  // The row and column indexes of every cell come as these: no conversion needed.
+  if (v->vt == VT_I2) return v->iVal;
+  if (v->vt == VT_I4) return v->lVal;
   VARIANT out;
   VariantInit(&out);
   if (FAILED(VariantChangeType(&out, v, 0, VT_I4))) return std::nullopt;
@@ -234,7 +237,11 @@ std::uint32_t CellWidth(const Book& book, const Sheet& sheet, std::uint32_t row,
                         std::uint32_t col) {
   const CellValue v = sheet.Value(row, col);
   if (v.kind == ValueKind::kEmpty) return 0;
-  return TextWidth(ShownText(book, sheet, row, col), book.Style(sheet.StyleOf(row, col)).bold);
+  const xlsx::StyleInfo& style = book.Style(sheet.StyleOf(row, col));
+  // A text shown as it is is measured without being copied into a shown text first.
+  if (v.kind == ValueKind::kText && xlsx::ShowsTextUnchanged(style.format_code))
+    return TextWidth(v.text, style.bold);
+  return TextWidth(ShownText(book, sheet, row, col), style.bold);
 }
 
 // Runs `change` on one cell and keeps the column's widths up to date when they are tracked.
@@ -245,10 +252,14 @@ void ChangeCell(BookState& bs, Sheet& sheet, std::uint32_t row, std::uint32_t co
     change();
     return;
   }
-  ColumnWidths& cw = it->second.columns[col];
-  cw.Remove(CellWidth(*bs.book, sheet, row, col));
+  const std::uint32_t before = CellWidth(*bs.book, sheet, row, col);
   change();
-  cw.Add(CellWidth(*bs.book, sheet, row, col));
+  const std::uint32_t after = CellWidth(*bs.book, sheet, row, col);
+  // A cell that shows nothing before and after (a format given to a new cell) counts nowhere.
+  if (before == 0 && after == 0) return;
+  ColumnWidths& cw = it->second.columns[col];
+  cw.Remove(before);
+  cw.Add(after);
 }
 
 void BuildWidths(BookState& bs, const Sheet& sheet) {
@@ -528,7 +539,8 @@ HRESULT RangeObject::PutCellValue(std::uint32_t r, std::uint32_t c, const VARIAN
       case VT_BSTR: {
         const std::string text = Utf8(value->bstrVal);
         const std::uint32_t style = sheet.StyleOf(r, c);
-        const std::string code = book.Style(style).format_code;
+        // Not a copy: no style is derived before its last use below.
+        const std::string& code = book.Style(style).format_code;
         if (xlsx::IsTextFormat(code)) {
           sheet.SetText(r, c, text);
           break;

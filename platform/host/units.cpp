@@ -1,5 +1,6 @@
 #include "platform/host/units.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -36,10 +37,16 @@ ExactDecimal Exact(double magnitude) {
     e.digits = "0";
     return e;
   }
-  // 767 significant digits hold every double exactly; to_chars pads the rest with zeros.
+  // 767 significant digits hold every double exactly; to_chars pads the rest with zeros. Most
+  // need far fewer: m * 2^k (m < 2^53) has at most 16 + |k| * log10(5) + 1 of them, and asking
+  // for no more than that keeps an ordinary coordinate from costing 780 digits.
+  int exponent2 = 0;
+  std::frexp(magnitude, &exponent2);
+  const int shift = exponent2 > 53 ? exponent2 - 53 : 53 - exponent2;
+  const int precision = std::min(780, 17 + shift * 7 / 10 + 2);
   char buf[900];
   auto [end, ec] =
-      std::to_chars(buf, buf + sizeof buf, magnitude, std::chars_format::scientific, 780);
+      std::to_chars(buf, buf + sizeof buf, magnitude, std::chars_format::scientific, precision);
   (void)ec;  // the buffer holds 780 digits and any exponent
   std::string_view s(buf, static_cast<std::size_t>(end - buf));
   std::size_t epos = s.find('e');
@@ -77,18 +84,46 @@ struct Fixed {
   }
 };
 
+// The integer digits and `places` fraction digits of an ordinary magnitude, cut off (not
+// rounded), and the digit after them, without the exact expansion. to_chars rounds, but only at
+// the last of kGuard further digits: its rounding reached the digits wanted only when those
+// guard digits all come out as zeros, and then (or for a magnitude too large) this answers false.
+bool CutDigits(double magnitude, int places, std::string& all, std::size_t& whole_len, char& next) {
+  constexpr int kGuard = 8;
+  if (std::signbit(magnitude) || !(magnitude < 1e15) || places < 0 || places > 20) return false;
+  char buf[64];  // 15 integer digits, the point, at most 20 + 1 + kGuard fraction digits
+  auto [end, ec] = std::to_chars(buf, buf + sizeof buf, magnitude, std::chars_format::fixed,
+                                 places + 1 + kGuard);
+  if (ec != std::errc()) return false;
+  const std::string_view s(buf, static_cast<std::size_t>(end - buf));
+  const std::size_t dot = s.find('.');
+  if (dot == std::string_view::npos) return false;
+  if (s.substr(s.size() - kGuard).find_first_not_of('0') == std::string_view::npos) return false;
+  all.assign(s.substr(0, dot));
+  whole_len = dot;
+  all.append(s.substr(dot + 1, static_cast<std::size_t>(places)));
+  next = s[dot + 1 + static_cast<std::size_t>(places)];
+  return true;
+}
+
 Fixed RoundFixed(double magnitude, int places) {
-  ExactDecimal e = Exact(magnitude);
-  auto digit_at = [&e](long long index) {
-    return index >= 0 && index < static_cast<long long>(e.digits.size())
-               ? e.digits[static_cast<std::size_t>(index)]
-               : '0';
-  };
   std::string all;
-  for (long long i = 0; i < e.point; ++i) all.push_back(digit_at(i));
-  std::size_t whole_len = all.size();
-  for (long long i = 0; i < places; ++i) all.push_back(digit_at(e.point + i));
-  if (digit_at(e.point + places) >= '5') {
+  std::size_t whole_len = 0;
+  char next = '0';
+  if (!CutDigits(magnitude, places, all, whole_len, next)) {
+    ExactDecimal e = Exact(magnitude);
+    auto digit_at = [&e](long long index) {
+      return index >= 0 && index < static_cast<long long>(e.digits.size())
+                 ? e.digits[static_cast<std::size_t>(index)]
+                 : '0';
+    };
+    all.clear();
+    for (long long i = 0; i < e.point; ++i) all.push_back(digit_at(i));
+    whole_len = all.size();
+    for (long long i = 0; i < places; ++i) all.push_back(digit_at(e.point + i));
+    next = digit_at(e.point + places);
+  }
+  if (next >= '5') {
     std::size_t before = all.size();
     Increment(all);
     if (all.size() > before) ++whole_len;

@@ -153,9 +153,10 @@ class Registry {
   std::string path;                               // the file the cache below was read from
   std::chrono::steady_clock::time_point checked;  // when the file was last looked at
   FileState file;                                 // the last version read
-  std::string reported;  // the damage message last printed, so each is printed once
-  Store overlay;         // values laid over the store, never written
-  Store view;            // file.store with the overlay laid over it: what reads see
+  std::string reported;          // the damage message last printed, so each is printed once
+  Store overlay;                 // values laid over the store, never written
+  Store view;                    // file.store with the overlay laid over it: what reads see
+  std::uint64_t generation = 0;  // counts the views built, for answers cached elsewhere
 
   // Looks up a handle: a predefined root or one of ours.
   bool Resolve(HKEY key, OpenKey& out) {
@@ -214,6 +215,7 @@ class Registry {
   }
 
   void RebuildView() {
+    ++generation;
     view = file.store;
     for (const auto& [folded, key] : overlay.keys) {
       bool created = false;
@@ -330,6 +332,13 @@ LONG SettingsStoreCheck(std::string* message) {
   reg.Refresh();
   if (message != nullptr) *message = reg.file.message;
   return reg.file.error;
+}
+
+std::uint64_t SettingsStoreGeneration() {
+  Registry& reg = Registry::Instance();
+  std::lock_guard lock(reg.mutex);
+  reg.Refresh();
+  return reg.generation;
 }
 
 LONG RegOpenKeyExW(HKEY key, LPCWSTR sub_key, DWORD /*options*/, REGSAM access, HKEY* result) {

@@ -35,6 +35,7 @@
 //   }
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform/win/wintypes.h"
@@ -160,3 +161,8 @@ std::string SettingsStoreFile();
 /// for a missing file), or ERROR_BADDB / ERROR_CANTREAD with `*message` (when not null) set to
 /// "PATH:LINE: what is wrong".
 LONG SettingsStoreCheck(std::string* message);
+/// Brings reads up to date with the store file as every read does, and answers a number that
+/// changes whenever what reads see may have changed since (a new version of the file, a write of
+/// this process, an overlay value): an answer derived from the store is still right while the
+/// number stays. Any thread may call.
+std::uint64_t SettingsStoreGeneration();

@@ -104,6 +104,12 @@ StoredCell& Sheet::Data::GetCell(std::uint32_t row, std::uint32_t col) {
     cell.has_style = true;
   }
   if (col > max_col) max_col = col;
+  // A row written cell by cell left to right would otherwise grow its vector several times;
+  // rows are seldom wider than the widest so far.
+  if (r.cells.empty()) {
+    r.cells.reserve(std::min<std::uint32_t>(max_col, 32));
+    it = r.cells.begin();  // the reservation moved the (empty) storage
+  }
   return *r.cells.insert(it, cell);
 }
 
@@ -992,33 +998,34 @@ bool Book::date1904() const {
   return impl_->date1904;
 }
 
-StyleInfo Book::Style(std::uint32_t style) const {
+const StyleInfo& Book::Style(std::uint32_t style) const {
+  static const StyleInfo kDefault{"General", false};
   if (style < impl_->styles.size()) return impl_->styles[style];
-  return impl_->styles.empty() ? StyleInfo{"General", false} : impl_->styles[0];
+  return impl_->styles.empty() ? kDefault : impl_->styles[0];
 }
 
 namespace {
-std::uint32_t Derive(BookImpl& impl, std::uint32_t style, std::string format, int bold) {
+// Answers before building anything when the style already is as asked: every cell written asks
+// for its format again.
+std::uint32_t Derive(BookImpl& impl, std::uint32_t style, std::string_view format, int bold) {
+  static const StyleInfo kDefault{"General", false};
   if (style >= impl.styles.size()) style = 0;
-  StyleInfo info = impl.styles.empty() ? StyleInfo{"General", false} : impl.styles[style];
-  if (!format.empty()) {
-    if (info.format_code == format) return style;
-    info.format_code = format;
-  }
-  if (bold >= 0) {
-    if (info.bold == (bold == 1)) return style;
-    info.bold = bold == 1;
-  }
-  auto key = std::make_tuple(style, format, bold);
-  if (auto it = impl.derived.find(key); it != impl.derived.end()) return it->second;
+  const StyleInfo& base = impl.styles.empty() ? kDefault : impl.styles[style];
+  if (!format.empty() && base.format_code == format) return style;
+  if (bold >= 0 && base.bold == (bold == 1)) return style;
+  if (auto it = impl.derived.find(std::make_tuple(style, format, bold)); it != impl.derived.end())
+    return it->second;
+  StyleInfo info = base;
+  if (!format.empty()) info.format_code = format;
+  if (bold >= 0) info.bold = bold == 1;
   if (impl.styles.empty()) {
     impl.styles.push_back(StyleInfo{"General", false});  // the default every workbook has
     impl.recipes.push_back(StyleRecipe{0, "", -1});
   }
-  impl.styles.push_back(info);
-  impl.recipes.push_back(StyleRecipe{style, std::move(format), bold});
+  impl.styles.push_back(std::move(info));
+  impl.recipes.push_back(StyleRecipe{style, std::string(format), bold});
   const auto index = static_cast<std::uint32_t>(impl.styles.size() - 1);
-  impl.derived.emplace(key, index);
+  impl.derived.emplace(std::make_tuple(style, std::string(format), bold), index);
   impl.modified = true;
   return index;
 }
@@ -1026,7 +1033,7 @@ std::uint32_t Derive(BookImpl& impl, std::uint32_t style, std::string format, in
 
 std::uint32_t Book::StyleWithFormat(std::uint32_t style, std::string_view code) {
   if (code.empty()) code = "General";
-  return Derive(*impl_, style, std::string(code), -1);
+  return Derive(*impl_, style, code, -1);
 }
 
 std::uint32_t Book::StyleWithBold(std::uint32_t style, bool bold) {

@@ -174,7 +174,8 @@ class Book {
   bool date1904() const;
 
   /// The style of index `style`; an index out of range answers the default style.
-  StyleInfo Style(std::uint32_t style) const;
+  /// Valid until the next style is derived (StyleWithFormat, StyleWithBold).
+  const StyleInfo& Style(std::uint32_t style) const;
   /// A style equal to `style` but with number format `code` (an existing one when there is one).
   std::uint32_t StyleWithFormat(std::uint32_t style, std::string_view code);
   /// A style equal to `style` but bold or not.

@@ -160,13 +160,14 @@ class BookImpl {
   std::vector<std::pair<std::uint32_t, std::uint32_t>> text_slots;
   std::vector<std::uint32_t> text_hashes;  // of shared[0, text_hashes.size()), for regrowing
   std::size_t indexed = 0;                 // shared[0, indexed) are in text_slots
-  std::deque<std::string> other;  // kOtherString texts
+  std::deque<std::string> other;           // kOtherString texts
 
   // Styles: the file's cellXfs and those derived since.
   std::vector<StyleInfo> styles;
   std::size_t styles_in_file = 0;
   std::vector<StyleRecipe> recipes;  // for styles[styles_in_file + i]
-  std::map<std::tuple<std::uint32_t, std::string, int>, std::uint32_t> derived;
+  // Compared transparently: a lookup needs no copy of the format code.
+  std::map<std::tuple<std::uint32_t, std::string, int>, std::uint32_t, std::less<>> derived;
 
   bool modified = false;
 

@@ -1410,8 +1410,12 @@ std::string FormatNumber(double value, std::string_view code, bool date1904) {
   return last->Format(value, date1904);
 }
 
+bool ShowsTextUnchanged(std::string_view code) {
+  return code.empty() || EqualsNoCase(code, "General") || code == "@";
+}
+
 std::string FormatText(std::string_view text, std::string_view code) {
-  if (code.empty() || EqualsNoCase(code, "General") || code == "@") return std::string(text);
+  if (ShowsTextUnchanged(code)) return std::string(text);
   return NumberFormat::Get(code)->FormatText(text);
 }
 

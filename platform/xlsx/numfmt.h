@@ -63,6 +63,9 @@ std::string FormatNumber(double value, std::string_view code, bool date1904 = fa
 /// text unchanged.
 std::string FormatText(std::string_view text, std::string_view code);
 
+/// True for the codes that show any text as it is without being parsed: none, General and "@".
+bool ShowsTextUnchanged(std::string_view code);
+
 /// True when the code shows a date or a time (d m y h s outside quotes and brackets, [h] [m] [s]
 /// in any of its number sections).
 bool IsDateTimeFormat(std::string_view code);

@@ -95,4 +95,58 @@ TEST(ProgId, LooksUpTheClassesRootKey) {
   EXPECT_EQ(CLSIDFromProgID(L"Excel.Application", nullptr), E_INVALIDARG);
 }
 
+// Lookups are remembered; every change of the store must still be seen by the next one.
+TEST(ProgId, SeesEveryChangeOfTheStoreAfterALookup) {
+  sheetwise::test::TempConfigHome home;
+  const wchar_t* const name = L"Sheetwise.CachedTest";
+  const CLSID first = {0x11111111, 0x2222, 0x3333, {4, 4, 5, 5, 5, 5, 5, 5}};
+  const CLSID second = {0xAAAAAAAA, 0xBBBB, 0xCCCC, {0xD, 0xD, 0xE, 0xE, 0xE, 0xE, 0xE, 0xE}};
+  const std::wstring first_text = L"{11111111-2222-3333-0404-050505050505}";
+  const std::wstring second_text = L"{AAAAAAAA-BBBB-CCCC-0D0D-0E0E0E0E0E0E}";
+  CLSID clsid{};
+  EXPECT_EQ(CLSIDFromProgID(name, &clsid), CO_E_CLASSSTRING) << "not registered yet";
+
+  RegisterProgId(name, first_text);
+  ASSERT_EQ(CLSIDFromProgID(name, &clsid), S_OK) << "registered after a failed lookup";
+  EXPECT_EQ(clsid, first);
+  RegisterProgId(name, second_text);
+  ASSERT_EQ(CLSIDFromProgID(name, &clsid), S_OK);
+  EXPECT_EQ(clsid, second) << "changed after a lookup";
+
+  ASSERT_EQ(SettingsOverlaySetString(HKEY_CLASSES_ROOT, L"Sheetwise.CachedTest\\CLSID", nullptr,
+                                     first_text.c_str()),
+            ERROR_SUCCESS);
+  ASSERT_EQ(CLSIDFromProgID(name, &clsid), S_OK);
+  EXPECT_EQ(clsid, first) << "an overlay value";
+  SettingsOverlayClear();
+  ASSERT_EQ(CLSIDFromProgID(name, &clsid), S_OK);
+  EXPECT_EQ(clsid, second) << "the overlay removed";
+
+  ASSERT_EQ(RegDeleteTreeW(HKEY_CLASSES_ROOT, name), ERROR_SUCCESS);
+  EXPECT_EQ(CLSIDFromProgID(name, &clsid), CO_E_CLASSSTRING) << "deleted";
+
+  // Another program rewrites the file: a new version on disk.
+  sheetwise::test::WriteFile(home.store(),
+                             "REGEDIT4\n\n[HKEY_CLASSES_ROOT\\Sheetwise.CachedTest"
+                             "\\CLSID]\n@=\"{11111111-2222-3333-0404-050505050505}\"\n");
+  // This process reads the new version at the latest with its next write (a lookup soon after
+  // the last one may not look at the file yet).
+  HKEY unrelated = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\SheetwiseCachedTest", 0, nullptr, 0,
+                            KEY_WRITE, nullptr, &unrelated, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(unrelated);
+  clsid = {};
+  ASSERT_EQ(CLSIDFromProgID(name, &clsid), S_OK) << "written by another program";
+  EXPECT_EQ(clsid, first);
+  {
+    // Another settings folder: another store, where the name is unknown.
+    sheetwise::test::TempConfigHome other;
+    EXPECT_EQ(CLSIDFromProgID(name, &clsid), CO_E_CLASSSTRING);
+  }
+  clsid = {};
+  ASSERT_EQ(CLSIDFromProgID(name, &clsid), S_OK) << "back in the first folder";
+  EXPECT_EQ(clsid, first);
+}
+
 }  // namespace
