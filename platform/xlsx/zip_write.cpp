@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -27,8 +28,11 @@ constexpr std::uint32_t kUnixRegular0666 = 0100666u << 16;
 constexpr std::size_t kThreadFloor = 256 << 10;
 
 struct Packed {
-  std::string data;
-  std::uint32_t size = 0;  // of data, kept once data is copied out
+  // Left uninitialised: the bound deflate may need is far above what it writes, and pages never
+  // written are never touched.
+  std::unique_ptr<char[]> data;
+  std::size_t length = 0;  // of the deflated bytes in data
+  std::uint32_t size = 0;  // the same, as the headers hold it
   std::uint32_t crc = 0;
   std::string error;
 };
@@ -56,10 +60,11 @@ class Deflater {
     out.crc = static_cast<std::uint32_t>(
         crc32_z(0, reinterpret_cast<const Bytef*>(in.data()), in.size()));
     deflateReset(&z_);
-    out.data.resize(static_cast<std::size_t>(deflateBound(&z_, static_cast<uLong>(in.size()))));
+    const auto bound = static_cast<std::size_t>(deflateBound(&z_, static_cast<uLong>(in.size())));
+    out.data.reset(new char[bound]);
     z_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
-    z_.next_out = reinterpret_cast<Bytef*>(out.data.data());
-    std::size_t in_left = in.size(), out_left = out.data.size();
+    z_.next_out = reinterpret_cast<Bytef*>(out.data.get());
+    std::size_t in_left = in.size(), out_left = bound;
     int rc = Z_OK;
     while (rc == Z_OK) {
       // zlib counts in 32-bit units: big parts go in slices.
@@ -74,10 +79,10 @@ class Deflater {
     }
     if (rc != Z_STREAM_END) {
       out.error = "deflate failed (zlib error " + std::to_string(rc) + ")";
-      out.data.clear();
+      out.data.reset();
       return;
     }
-    out.data.resize(out.data.size() - out_left);
+    out.length = bound - out_left;
   }
 
  private:
@@ -187,9 +192,8 @@ std::optional<std::string> WriteZip(std::span<const ZipEntry> entries, int level
       error = "cannot add " + std::string(entries[i].name) + ": " + packed[i].error;
       return std::nullopt;
     }
-    packed[i].size = static_cast<std::uint32_t>(packed[i].data.size());
-    size +=
-        kLocalHeaderSize + kCentralHeaderSize + 2 * entries[i].name.size() + packed[i].data.size();
+    packed[i].size = static_cast<std::uint32_t>(packed[i].length);
+    size += kLocalHeaderSize + kCentralHeaderSize + 2 * entries[i].name.size() + packed[i].length;
   }
   if (size > kMaxZipSize) {
     error = "the archive would be " + std::to_string(size) +
@@ -218,8 +222,8 @@ std::optional<std::string> WriteZip(std::span<const ZipEntry> entries, int level
     Put32(out, kLocalHeader);
     header(i);
     out += entries[i].name;
-    out += packed[i].data;
-    std::string().swap(packed[i].data);
+    out.append(packed[i].data.get(), packed[i].length);
+    packed[i].data.reset();
   }
   const auto directory = static_cast<std::uint32_t>(out.size());
   for (std::size_t i = 0; i < entries.size(); ++i) {
