@@ -3,10 +3,10 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <set>
 #include <thread>
 #include <vector>
 
@@ -136,64 +136,145 @@ void Put32(std::string& out, std::uint32_t v) {
   for (int shift = 0; shift < 32; shift += 8) out += static_cast<char>((v >> shift) & 0xFF);
 }
 
+// Why a part cannot go into the archive, or empty.
+std::string Refusal(std::string_view name, std::size_t size) {
+  if (name.empty() || name.size() > 0xFFFF || !ValidUtf8(name))
+    return "cannot add " + std::string(name) + ": not a valid part name";
+  if (size > kMaxZipSize)
+    return "cannot add " + std::string(name) + ": " + std::to_string(size) +
+           " bytes, more than a zip archive holds in one part (4 GiB)";
+  return {};
+}
+
 }  // namespace
 
-std::optional<std::string> WriteZip(std::span<const ZipEntry> entries, int level, std::time_t mtime,
-                                    std::string& error) {
-  if (entries.size() > 0xFFFF) {
+struct ZipStream::Job {
+  std::string name;
+  std::string owned;
+  std::string_view bytes;
+  std::uint32_t raw_size = 0;
+  Packed packed;
+};
+
+ZipStream::ZipStream(int level, std::time_t mtime) : level_(level), mtime_(mtime) {}
+
+ZipStream::~ZipStream() {
+  {
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+    next_ = jobs_.size();  // whatever is still waiting is dropped
+  }
+  wake_.notify_all();
+  if (helper_.joinable()) helper_.join();
+}
+
+bool ZipStream::Has(std::string_view name) const {
+  return by_name_.count(name) != 0;
+}
+
+void ZipStream::Add(std::string_view name, std::string bytes) {
+  auto job = std::make_unique<Job>();
+  job->owned = std::move(bytes);
+  job->bytes = job->owned;
+  job->name = std::string(name);
+  Queue(std::move(job));
+}
+
+void ZipStream::AddView(std::string_view name, std::string_view bytes) {
+  auto job = std::make_unique<Job>();
+  job->bytes = bytes;
+  job->name = std::string(name);
+  Queue(std::move(job));
+}
+
+void ZipStream::Queue(std::unique_ptr<Job> job) {
+  std::string why = Refusal(job->name, job->bytes.size());
+  if (!why.empty() || by_name_.count(job->name)) {
+    if (first_error_.empty())
+      first_error_ = !why.empty() ? why : "cannot add " + job->name + ": added twice";
+    return;
+  }
+  job->raw_size = static_cast<std::uint32_t>(job->bytes.size());
+  added_bytes_ += job->bytes.size();
+  by_name_.emplace(job->name, job.get());
+  {
+    std::lock_guard lock(mutex_);
+    jobs_.push_back(std::move(job));
+  }
+  wake_.notify_one();
+  if (!helper_.joinable() && added_bytes_ >= kThreadFloor) {
+    try {
+      helper_ = std::thread([this] { Work(); });
+    } catch (const std::exception&) {
+      // No second thread: Finish packs everything on the caller's.
+    }
+  }
+}
+
+// Packs jobs as they come until the stream is closed and none is left. A Job stays where it is
+// while jobs_ grows (it is held by pointer), so it is worked on outside the lock.
+void ZipStream::Work() {
+  Deflater deflater(level_);
+  for (;;) {
+    Job* job = nullptr;
+    {
+      std::unique_lock lock(mutex_);
+      wake_.wait(lock, [this] { return closed_ || next_ < jobs_.size(); });
+      if (next_ == jobs_.size()) return;
+      job = jobs_[next_++].get();
+    }
+    deflater.Pack(job->bytes, job->packed);
+    std::string().swap(job->owned);  // its memory back now, not at the end
+    job->bytes = {};
+  }
+}
+
+std::optional<std::string> ZipStream::Finish(std::span<const std::string_view> order,
+                                             std::string& error) {
+  {
+    std::lock_guard lock(mutex_);
+    closed_ = true;
+  }
+  wake_.notify_all();
+  Work();
+  if (helper_.joinable()) helper_.join();
+
+  if (order.size() > 0xFFFF) {
     error =
-        "too many parts for a zip archive: " + std::to_string(entries.size()) + " (at most 65535)";
+        "too many parts for a zip archive: " + std::to_string(order.size()) + " (at most 65535)";
     return std::nullopt;
   }
-  std::size_t total = 0;
-  for (const ZipEntry& e : entries) {
-    if (e.name.empty() || e.name.size() > 0xFFFF || !ValidUtf8(e.name)) {
-      error = "cannot add " + std::string(e.name) + ": not a valid part name";
+  if (!first_error_.empty()) {
+    error = first_error_;
+    return std::nullopt;
+  }
+  std::vector<Job*> entries;
+  entries.reserve(order.size());
+  for (std::string_view name : order) {
+    auto it = by_name_.find(name);
+    if (it == by_name_.end()) {
+      error = "cannot add " + std::string(name) + ": no such part";
       return std::nullopt;
     }
-    if (e.bytes.size() > kMaxZipSize) {
-      error = "cannot add " + std::string(e.name) + ": " + std::to_string(e.bytes.size()) +
-              " bytes, more than a zip archive holds in one part (4 GiB)";
-      return std::nullopt;
-    }
-    total += e.bytes.size();
+    entries.push_back(it->second);
   }
-
-  // Largest parts first, taken by whichever thread is free: the two finish close together.
-  std::vector<std::size_t> order(entries.size());
-  for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
-  std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-    return entries[a].bytes.size() > entries[b].bytes.size();
-  });
-  std::vector<Packed> packed(entries.size());
-  std::atomic<std::size_t> next{0};
-  auto work = [&] {
-    Deflater deflater(level);
-    for (std::size_t k; (k = next.fetch_add(1)) < order.size();)
-      deflater.Pack(entries[order[k]].bytes, packed[order[k]]);
-  };
-  std::thread helper;
-  if (total >= kThreadFloor && entries.size() > 1) {
-    try {
-      helper = std::thread(work);
-    } catch (const std::exception&) {
-      // No second thread: this one packs everything.
-    }
+  if (entries.size() != jobs_.size() ||
+      std::set<Job*>(entries.begin(), entries.end()).size() != entries.size()) {
+    error = "the archive's order does not name every part once";
+    return std::nullopt;
   }
-  work();
-  if (helper.joinable()) helper.join();
 
   std::uint16_t dos_date = 0, dos_time = 0;
-  DosTime(mtime, dos_date, dos_time);
-  const std::uint16_t flags = level < 3 ? 2 << 1 : level > 7 ? 1 << 1 : 0;
+  DosTime(mtime_, dos_date, dos_time);
+  const std::uint16_t flags = level_ < 3 ? 2 << 1 : level_ > 7 ? 1 << 1 : 0;
   std::uint64_t size = kEndOfDirectorySize;
-  for (std::size_t i = 0; i < entries.size(); ++i) {
-    if (!packed[i].error.empty()) {
-      error = "cannot add " + std::string(entries[i].name) + ": " + packed[i].error;
+  for (Job* job : entries) {
+    if (!job->packed.error.empty()) {
+      error = "cannot add " + job->name + ": " + job->packed.error;
       return std::nullopt;
     }
-    packed[i].size = static_cast<std::uint32_t>(packed[i].length);
-    size += kLocalHeaderSize + kCentralHeaderSize + 2 * entries[i].name.size() + packed[i].length;
+    job->packed.size = static_cast<std::uint32_t>(job->packed.length);
+    size += kLocalHeaderSize + kCentralHeaderSize + 2 * job->name.size() + job->packed.length;
   }
   if (size > kMaxZipSize) {
     error = "the archive would be " + std::to_string(size) +
@@ -204,38 +285,38 @@ std::optional<std::string> WriteZip(std::span<const ZipEntry> entries, int level
   std::string out;
   out.reserve(static_cast<std::size_t>(size));
   std::vector<std::uint32_t> offsets(entries.size());
-  auto header = [&](std::size_t i) {
-    const std::uint16_t entry_flags = flags | (Ascii(entries[i].name) ? 0 : kFlagUtf8Name);
+  auto header = [&](const Job& job) {
+    const std::uint16_t entry_flags = flags | (Ascii(job.name) ? 0 : kFlagUtf8Name);
     Put16(out, kVersionNeeded);
     Put16(out, entry_flags);
     Put16(out, kMethodDeflate);
     Put16(out, dos_time);
     Put16(out, dos_date);
-    Put32(out, packed[i].crc);
-    Put32(out, packed[i].size);
-    Put32(out, static_cast<std::uint32_t>(entries[i].bytes.size()));
-    Put16(out, static_cast<std::uint16_t>(entries[i].name.size()));
+    Put32(out, job.packed.crc);
+    Put32(out, job.packed.size);
+    Put32(out, job.raw_size);
+    Put16(out, static_cast<std::uint16_t>(job.name.size()));
     Put16(out, 0);  // extra field
   };
   for (std::size_t i = 0; i < entries.size(); ++i) {
     offsets[i] = static_cast<std::uint32_t>(out.size());
     Put32(out, kLocalHeader);
-    header(i);
-    out += entries[i].name;
-    out.append(packed[i].data.get(), packed[i].length);
-    packed[i].data.reset();
+    header(*entries[i]);
+    out += entries[i]->name;
+    out.append(entries[i]->packed.data.get(), entries[i]->packed.length);
+    entries[i]->packed.data.reset();
   }
   const auto directory = static_cast<std::uint32_t>(out.size());
   for (std::size_t i = 0; i < entries.size(); ++i) {
     Put32(out, kCentralHeader);
     Put16(out, kMadeBy);
-    header(i);
+    header(*entries[i]);
     Put16(out, 0);  // comment
     Put16(out, 0);  // disk
     Put16(out, 0);  // internal attributes
     Put32(out, kUnixRegular0666);
     Put32(out, offsets[i]);
-    out += entries[i].name;
+    out += entries[i]->name;
   }
   const auto directory_size = static_cast<std::uint32_t>(out.size() - directory);
   Put32(out, kEndOfDirectory);
@@ -247,6 +328,33 @@ std::optional<std::string> WriteZip(std::span<const ZipEntry> entries, int level
   Put32(out, directory);
   Put16(out, 0);  // comment
   return out;
+}
+
+std::optional<std::string> WriteZip(std::span<const ZipEntry> entries, int level, std::time_t mtime,
+                                    std::string& error) {
+  if (entries.size() > 0xFFFF) {
+    error =
+        "too many parts for a zip archive: " + std::to_string(entries.size()) + " (at most 65535)";
+    return std::nullopt;
+  }
+  // Refusals in the order given, before any work.
+  for (const ZipEntry& e : entries)
+    if (std::string why = Refusal(e.name, e.bytes.size()); !why.empty()) {
+      error = why;
+      return std::nullopt;
+    }
+  // Largest parts first, taken by whichever thread is free: the two finish close together.
+  std::vector<std::size_t> by_size(entries.size());
+  for (std::size_t i = 0; i < by_size.size(); ++i) by_size[i] = i;
+  std::stable_sort(by_size.begin(), by_size.end(), [&](std::size_t a, std::size_t b) {
+    return entries[a].bytes.size() > entries[b].bytes.size();
+  });
+  ZipStream zip(level, mtime);
+  for (std::size_t i : by_size) zip.AddView(entries[i].name, entries[i].bytes);
+  std::vector<std::string_view> order;
+  order.reserve(entries.size());
+  for (const ZipEntry& e : entries) order.push_back(e.name);
+  return zip.Finish(order, error);
 }
 
 }  // namespace sheetwise::xlsx
