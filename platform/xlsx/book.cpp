@@ -640,8 +640,9 @@ BookResult BookImpl::Load(std::unique_ptr<Package> package) {
     data.original_name = info.name;
     if (info.kind == SheetKind::kWorksheet) {
       if (auto e = LoadSheet(impl, wb, data)) return {nullptr, std::move(e)};
-      CommentsResult comments = ReadComments(wb, i);
+      CommentsResult comments = ReadComments(wb, i, NoteShapes::kSkip);
       if (comments.error) return {nullptr, std::move(comments.error)};
+      data.shapes_pending = !comments.parts.vml.empty() && !comments.comments.empty();
       data.comment_parts = std::move(comments.parts);
       for (CellComment& c : comments.comments)
         data.comments.emplace(Sheet::Data::Key(c.row, c.col), std::move(c));

@@ -113,6 +113,9 @@ struct Sheet::Data {
 
   std::unordered_map<std::uint64_t, CellComment> comments;
   SheetCommentParts comment_parts;
+  // The notes' VML shapes are read only when the notes are written (a reader never needs
+  // them, and they are the biggest part of a sheet with many notes).
+  bool shapes_pending = false;
 
   std::vector<ColumnInfo> columns;  // from <cols>, then as set
   // What changed since the file was read (kept across saves: every save regenerates from the

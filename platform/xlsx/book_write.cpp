@@ -755,6 +755,23 @@ std::string BookImpl::Serialize(std::optional<Error>* error) {
     if (active != original_active || is_new) plan.tab_selected = i == active;
     bool write = is_new || d.cells_changed || d.columns_changed ||
                  (plan.tab_selected && (i == active || i == original_active));
+    if (d.comments_changed && d.shapes_pending) {
+      // The notes as read, now with their shapes: an unchanged note keeps its box. Comments
+      // never move between cells, so the cell finds the note it was read as.
+      SheetInfo info;
+      info.name = d.original_name;
+      info.part = d.part;
+      CommentsResult read = ReadComments(*package, workbook_part, info, NoteShapes::kRead);
+      if (read.error) {
+        *error = std::move(read.error);
+        return {};
+      }
+      for (CellComment& c : read.comments)
+        if (!c.raw_shape.empty())
+          if (auto it = d.comments.find(Sheet::Data::Key(c.row, c.col)); it != d.comments.end())
+            it->second.raw_shape = std::move(c.raw_shape);
+      d.shapes_pending = false;
+    }
     if (d.comments_changed) {
       std::vector<CellComment> list;
       list.reserve(d.comments.size());

@@ -715,11 +715,17 @@ struct NoteIndex {
 
 class Reader {
  public:
-  Reader(const Workbook& book, std::size_t sheet_index)
-      : book_(book), pkg_(book.package()), sheet_index_(sheet_index) {}
+  Reader(const Package& pkg, std::string_view workbook_part, const SheetInfo& sheet)
+      : pkg_(pkg), workbook_part_(workbook_part), sheet_(sheet) {}
 
-  CommentsResult Run() {
-    if (!Locate() || !ReadNotes() || !ReadVml() || !ReadThreads()) out_.comments.clear();
+  CommentsResult Run(NoteShapes shapes) {
+    if (!Locate() || !ReadNotes() || (shapes == NoteShapes::kRead && !ReadVml()) || !ReadThreads())
+      out_.comments.clear();
+    return std::move(out_);
+  }
+  // A sheet ReadComments cannot read.
+  CommentsResult Refuse(std::string_view part, std::string message) {
+    Fail(part, std::move(message));
     return std::move(out_);
   }
 
@@ -757,16 +763,7 @@ class Reader {
   }
 
   bool Locate() {
-    auto sheets = book_.sheets();
-    if (sheet_index_ >= sheets.size())
-      return Fail(book_.workbook_part(), "no sheet " + std::to_string(sheet_index_) +
-                                             " (the workbook has " + std::to_string(sheets.size()) +
-                                             ")");
-    const SheetInfo& info = sheets[sheet_index_];
-    if (info.kind != SheetKind::kWorksheet)
-      return Fail(info.part.empty() ? book_.workbook_part() : info.part,
-                  "sheet '" + info.name + "' is not a worksheet");
-    sheet_part_ = info.part;
+    sheet_part_ = sheet_.part;
     std::vector<const Relationship*> vml;
     for (const Relationship& rel : pkg_.RelationshipsOf(sheet_part_)) {
       if (rel.type.ends_with(kCommentsRel) && comments_rel_ == nullptr)
@@ -780,7 +777,7 @@ class Reader {
       // Only <legacyDrawing> holds notes; <legacyDrawingHF> holds header and footer pictures.
       const Part* sheet = pkg_.FindPart(sheet_part_);
       if (sheet == nullptr)
-        return Fail(sheet_part_, "the part of sheet '" + info.name + "' is missing");
+        return Fail(sheet_part_, "the part of sheet '" + sheet_.name + "' is missing");
       LegacyDrawingIds ids = FindLegacyDrawings(sheet->bytes);
       if (!ids.drawing.empty()) {
         for (const Relationship* rel : vml)
@@ -948,9 +945,9 @@ class Reader {
 
   // displayName by person id, from the workbook's persons part.
   bool ReadPeople(std::unordered_map<std::string, std::string>& people) {
-    const Relationship* rel = pkg_.FindRelationshipByType(book_.workbook_part(), kPersonRel);
+    const Relationship* rel = pkg_.FindRelationshipByType(workbook_part_, kPersonRel);
     if (rel == nullptr) return true;
-    const Part* part = Target(*rel, book_.workbook_part(), "persons");
+    const Part* part = Target(*rel, workbook_part_, "persons");
     if (part == nullptr) return false;
     Utf8Text text;
     Element root;
@@ -1027,9 +1024,9 @@ class Reader {
     return true;
   }
 
-  const Workbook& book_;
   const Package& pkg_;
-  std::size_t sheet_index_;
+  std::string_view workbook_part_;
+  const SheetInfo& sheet_;
   std::string sheet_part_;
   const Relationship* comments_rel_ = nullptr;
   const Relationship* vml_rel_ = nullptr;
@@ -1103,8 +1100,26 @@ void AppendWithAttributes(std::string& out, std::string_view raw,
 
 }  // namespace
 
-CommentsResult ReadComments(const Workbook& book, std::size_t sheet_index) {
-  return Reader(book, sheet_index).Run();
+CommentsResult ReadComments(const Workbook& book, std::size_t sheet_index, NoteShapes shapes) {
+  const auto sheets = book.sheets();
+  if (sheet_index >= sheets.size()) {
+    static const SheetInfo none;
+    return Reader(book.package(), book.workbook_part(), none)
+        .Refuse(book.workbook_part(), "no sheet " + std::to_string(sheet_index) +
+                                          " (the workbook has " + std::to_string(sheets.size()) +
+                                          ")");
+  }
+  const SheetInfo& info = sheets[sheet_index];
+  if (info.kind != SheetKind::kWorksheet)
+    return Reader(book.package(), book.workbook_part(), info)
+        .Refuse(info.part.empty() ? book.workbook_part() : info.part,
+                "sheet '" + info.name + "' is not a worksheet");
+  return Reader(book.package(), book.workbook_part(), info).Run(shapes);
+}
+
+CommentsResult ReadComments(const Package& pkg, std::string_view workbook_part,
+                            const SheetInfo& sheet, NoteShapes shapes) {
+  return Reader(pkg, workbook_part, sheet).Run(shapes);
 }
 
 std::string WriteCommentsPart(std::span<const CellComment> comments) {

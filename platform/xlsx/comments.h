@@ -74,13 +74,25 @@ struct [[nodiscard]] CommentsResult {
   std::optional<Error> error;
 };
 
+/// Whether ReadComments reads the notes' VML shapes (raw_shape). They matter only to a writer
+/// of the notes, and the VML part is the largest of a sheet with many notes: a reader that
+/// will not write them back skips it, and reads the shapes later if it must.
+enum class NoteShapes { kRead, kSkip };
+
 /// Reads the comments of sheet `sheet_index` (0-based index into book.sheets(), a worksheet):
 /// the parts its relationships name (comments, vmlDrawing, threadedComment; transitional and
 /// strict URIs) and the workbook's persons part. VML shapes are matched to notes by
 /// x:Row/x:Column (the comments part's ref is the key); shapes without them are paired with the
 /// remaining notes in file order. A sheet without comments gives an empty list and no error.
-/// Any thread may call, also for several sheets of one workbook at once.
-CommentsResult ReadComments(const Workbook& book, std::size_t sheet_index);
+/// With NoteShapes::kSkip the VML part is located (parts.vml) but not read: raw_shape stays
+/// empty and a malformed VML part is not noticed. Any thread may call, also for several sheets
+/// of one workbook at once.
+CommentsResult ReadComments(const Workbook& book, std::size_t sheet_index,
+                            NoteShapes shapes = NoteShapes::kRead);
+/// The same for a worksheet of a package whose workbook part was read before: `sheet` as the
+/// workbook listed it.
+CommentsResult ReadComments(const Package& pkg, std::string_view workbook_part,
+                            const SheetInfo& sheet, NoteShapes shapes = NoteShapes::kRead);
 
 /// A comments part for `comments` (any order in, written sorted by row/col; when two share a
 /// cell the later one wins). The authors table is built from the authors, first seen first in

@@ -12,6 +12,7 @@
 
 #include "platform/xlsx/book.h"
 #include "platform/xlsx/book_internal.h"
+#include "platform/xlsx/comments.h"
 #include "platform/xlsx/package.h"
 #include "tests/platform/xlsx/xlsx_test_support.h"
 
@@ -365,6 +366,80 @@ TEST(Book, OverwritingASharedFormulaMasterKeepsTheOtherCellsFormulas) {
     }
   }
   GTEST_SKIP() << "no shared formula with followers";
+}
+
+// The notes' shapes are read only when the notes are saved: what is written is what reading
+// everything at once and writing the same edits makes, on every corpus workbook with notes.
+// A VML part that cannot be read does not stop the workbook from opening, only the saving of
+// changed notes, which then names the part and writes nothing.
+TEST(Book, NoteShapesReadWhenTheNotesAreSaved) {
+  if (!fs::exists(kCorpus)) GTEST_SKIP() << "no corpus at " << kCorpus;
+  int checked = 0;
+  for (const auto& entry : fs::directory_iterator(kCorpus)) {
+    if (entry.path().extension() != ".xlsx") continue;
+    SCOPED_TRACE(entry.path().filename().string());
+    const std::string original = ReadFile(entry.path());
+    BookResult opened = Book::OpenFromMemory(original, "book");
+    ASSERT_TRUE(opened) << opened.error->ToString();
+    WorkbookResult eager = Workbook::OpenFromMemory(original, "book");
+    ASSERT_TRUE(eager) << eager.error->ToString();
+    for (std::size_t i = 0; i < opened.book->sheet_count(); ++i) {
+      Sheet& sheet = opened.book->sheet(i);
+      if (sheet.kind() != SheetKind::kWorksheet || sheet.comment_count() == 0 ||
+          sheet.data().comment_parts.vml.empty())
+        continue;
+      CommentsResult all = ReadComments(*eager.workbook, i);
+      ASSERT_FALSE(all.error) << all.error->ToString();
+      ASSERT_FALSE(all.comments.empty());
+      // One note changed (its box stays), one added on a new cell.
+      CellComment& first = all.comments.front();
+      sheet.SetComment(first.row, first.col, "changed", "Sheetwise");
+      first.text = "changed";
+      first.raw_note.clear();
+      std::uint32_t row = sheet.max_row() + 1;
+      sheet.SetComment(row, 1, "added", "Sheetwise");
+      CellComment added;
+      added.row = row;
+      added.col = 1;
+      added.text = "added";
+      added.author = "Sheetwise";
+      all.comments.push_back(added);
+      const std::string vml_part = sheet.data().comment_parts.vml;
+      WriteResult expected =
+          WriteVmlDrawing(all.comments, eager.workbook->package().FindPart(vml_part)->bytes,
+                          static_cast<std::uint32_t>(i + 1));
+      ASSERT_FALSE(expected.error);
+      const auto saved = Parts(opened.book->Serialize());
+      ASSERT_TRUE(saved.count(vml_part));
+      EXPECT_TRUE(saved.at(vml_part) == expected.bytes) << vml_part;
+      ++checked;
+    }
+  }
+  EXPECT_GE(checked, 5);
+
+  // A workbook whose notes' VML is not XML.
+  std::unique_ptr<Book> made = Book::New("S");
+  made->sheet(0).SetComment(2, 2, "handle 1F", "Sheetwise");
+  std::map<std::string, std::string> parts = Parts(made->Serialize());
+  std::string vml_part;
+  for (const auto& [name, bytes] : parts)
+    if (name.ends_with(".vml")) vml_part = name;
+  ASSERT_FALSE(vml_part.empty());
+  parts[vml_part] = "<xml><v:shape";
+  std::vector<std::pair<std::string, std::string>> list(parts.begin(), parts.end());
+  BookResult broken = Book::OpenFromMemory(MakeZip(list), "broken.xlsx");
+  ASSERT_TRUE(broken) << broken.error->ToString();
+  ASSERT_NE(broken.book->sheet(0).Comment(2, 2), nullptr);
+  EXPECT_EQ(broken.book->sheet(0).Comment(2, 2)->text, "handle 1F");
+  broken.book->sheet(0).SetText(1, 1, "cells alone save");
+  const fs::path dir = TempDir();
+  EXPECT_FALSE(broken.book->Save(dir / "cells.xlsx").has_value());
+  broken.book->sheet(0).SetComment(2, 2, "handle 20", "Sheetwise");
+  std::optional<Error> refused = broken.book->Save(dir / "notes.xlsx");
+  ASSERT_TRUE(refused.has_value());
+  EXPECT_NE(refused->ToString().find(vml_part), std::string::npos) << refused->ToString();
+  EXPECT_FALSE(fs::exists(dir / "notes.xlsx"));
+  fs::remove_all(dir);
 }
 
 TEST(Book, ReplaceReportsEveryChangedCell) {
