@@ -255,8 +255,10 @@ void ExportReference(AcDbBlockReference* blockReference, const SettingsInfo& set
   wchar_t handle[kNumberBufferChars] = {};
   blockReference->handle().getIntoAsciiBuffer(handle, kNumberBufferChars);
   cells.emplace_back(handle);
+  // Headers and their notes are written with the first reference only: the others skip
+  // loading their texts.
   if (settings.BlockNames) {
-    headers.push_back(g_resString.Load(res::kHeaderBlockName));
+    if (first) headers.push_back(g_resString.Load(res::kHeaderBlockName));
     cells.push_back(block_name);
   }
 
@@ -271,15 +273,17 @@ void ExportReference(AcDbBlockReference* blockReference, const SettingsInfo& set
     std::vector<const AttInfo*> written;
     for (const AttInfo& attribute : attributes) {
       if (attribute.isConstant && !settings.IncludeConstant) continue;
-      headers.push_back(attribute.tag);
+      if (first) headers.push_back(attribute.tag);
       cells.push_back(attribute.value);
       written.push_back(&attribute);
     }
-    header_comments.assign(cells.size() - 1, std::wstring());
+    if (first) header_comments.assign(cells.size() - 1, std::wstring());
 
     auto add_column = [&](UINT header_id, UINT label_id, std::wstring value) {
-      headers.push_back(g_resString.Load(header_id));
-      header_comments.push_back(g_resString.Load(label_id));
+      if (first) {
+        headers.push_back(g_resString.Load(header_id));
+        header_comments.push_back(g_resString.Load(label_id));
+      }
       cells.push_back(std::move(value));
     };
     const AcGePoint3d position = blockReference->position();

@@ -28,8 +28,6 @@ constexpr std::uint32_t kUnixRegular0666 = 0100666u << 16;
 constexpr std::size_t kThreadFloor = 256 << 10;
 
 struct Packed {
-  // Left uninitialised: the bound deflate may need is far above what it writes, and pages never
-  // written are never touched.
   std::unique_ptr<char[]> data;
   std::size_t length = 0;  // of the deflated bytes in data
   std::uint32_t size = 0;  // the same, as the headers hold it
@@ -61,9 +59,13 @@ class Deflater {
         crc32_z(0, reinterpret_cast<const Bytef*>(in.data()), in.size()));
     deflateReset(&z_);
     const auto bound = static_cast<std::size_t>(deflateBound(&z_, static_cast<uLong>(in.size())));
-    out.data.reset(new char[bound]);
+    if (bound > scratch_size_) {
+      scratch_.reset();
+      scratch_.reset(new char[bound]);
+      scratch_size_ = bound;
+    }
     z_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
-    z_.next_out = reinterpret_cast<Bytef*>(out.data.get());
+    z_.next_out = reinterpret_cast<Bytef*>(scratch_.get());
     std::size_t in_left = in.size(), out_left = bound;
     int rc = Z_OK;
     while (rc == Z_OK) {
@@ -79,14 +81,20 @@ class Deflater {
     }
     if (rc != Z_STREAM_END) {
       out.error = "deflate failed (zlib error " + std::to_string(rc) + ")";
-      out.data.reset();
       return;
     }
     out.length = bound - out_left;
+    out.data.reset(new char[out.length]);
+    std::memcpy(out.data.get(), scratch_.get(), out.length);
   }
 
  private:
   z_stream z_;
+  // Deflate needs room for its bound, far above what it writes: one buffer serves every part a
+  // thread packs, so that only the packed bytes stay, and the memory written is written once.
+  // Left uninitialised: pages deflate never reaches are never touched.
+  std::unique_ptr<char[]> scratch_;
+  std::size_t scratch_size_ = 0;
   bool ok_ = false;
 };
 
