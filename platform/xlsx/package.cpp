@@ -1,10 +1,12 @@
 #include "platform/xlsx/package.h"
 
-#include <zip.h>
+#include <zlib.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
+#include <optional>
 
 #include "platform/xlsx/xml_internal.h"
 
@@ -25,13 +27,6 @@ std::string_view StripSlash(std::string_view s) {
   return s;
 }
 
-struct ZipCloser {
-  void operator()(zip_t* z) const { zip_discard(z); }
-};
-struct ZipFileCloser {
-  void operator()(zip_file_t* f) const { zip_fclose(f); }
-};
-
 int HexDigit(char c) {
   if (c >= '0' && c <= '9') return c - '0';
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
@@ -43,6 +38,206 @@ int HexDigit(char c) {
 // directory was cut short (or damaged at its end), which is worth telling apart from "not a zip".
 bool LooksLikeZipStart(std::string_view head) {
   return head.substr(0, 4) == "PK\x03\x04";
+}
+
+// ---- Reading the zip
+//
+// Our own reader on zlib rather than a zip library: the workbooks read here need stored and
+// deflated entries only, and the library used before brought in a cryptography library whose
+// loading cost every start of the program about 3 ms.
+
+std::uint16_t Get16(std::string_view b, std::size_t at) {
+  return static_cast<std::uint16_t>(static_cast<unsigned char>(b[at]) |
+                                    static_cast<unsigned char>(b[at + 1]) << 8);
+}
+std::uint32_t Get32(std::string_view b, std::size_t at) {
+  return static_cast<std::uint32_t>(Get16(b, at)) | static_cast<std::uint32_t>(Get16(b, at + 2))
+                                                        << 16;
+}
+std::uint64_t Get64(std::string_view b, std::size_t at) {
+  return static_cast<std::uint64_t>(Get32(b, at)) | static_cast<std::uint64_t>(Get32(b, at + 4))
+                                                        << 32;
+}
+
+constexpr std::uint32_t kLocalSig = 0x04034b50;
+constexpr std::uint32_t kCentralSig = 0x02014b50;
+constexpr std::uint32_t kEndSig = 0x06054b50;
+constexpr std::uint32_t kEnd64Sig = 0x06064b50;
+constexpr std::uint32_t kEnd64LocatorSig = 0x07064b50;
+
+struct ZipEntryInfo {
+  std::string name;
+  std::uint16_t flags = 0;
+  std::uint16_t method = 0;
+  std::uint32_t crc = 0;
+  std::uint64_t packed = 0;
+  std::uint64_t size = 0;
+  std::uint64_t local = 0;  // offset of the local header
+};
+
+// The central directory's entries, or the reason the archive cannot be read ("not a zip
+// archive" or a damage, told apart by the caller).
+std::optional<std::string> ReadDirectory(std::string_view b, std::vector<ZipEntryInfo>& out,
+                                         bool& not_zip) {
+  not_zip = false;
+  // The end record is the last 22 bytes, or before a comment of up to 65,535 bytes.
+  if (b.size() < 22) {
+    not_zip = true;
+    return "no end of central directory";
+  }
+  std::size_t end = std::string_view::npos;
+  const std::size_t lowest = b.size() > 22 + 0xFFFF ? b.size() - 22 - 0xFFFF : 0;
+  for (std::size_t at = b.size() - 22;; --at) {
+    if (Get32(b, at) == kEndSig && at + 22 + Get16(b, at + 20) <= b.size()) {
+      end = at;
+      break;
+    }
+    if (at == lowest) break;
+  }
+  if (end == std::string_view::npos) {
+    not_zip = true;
+    return "no end of central directory";
+  }
+  std::uint64_t count = Get16(b, end + 10);
+  std::uint64_t dir_size = Get32(b, end + 12);
+  std::uint64_t dir_offset = Get32(b, end + 16);
+  if (Get16(b, end + 4) != 0 || Get16(b, end + 6) != 0)
+    return "archives split over several disks are not read";
+  std::size_t dir_limit = end;
+  // ZIP64: the locator just before the end record names the 64-bit end record.
+  if (end >= 20 && Get32(b, end - 20) == kEnd64LocatorSig) {
+    const std::uint64_t at = Get64(b, end - 20 + 8);
+    if (at > end - 20 || end - 20 - at < 56 || Get32(b, static_cast<std::size_t>(at)) != kEnd64Sig)
+      return "bad ZIP64 end of central directory";
+    const auto z = static_cast<std::size_t>(at);
+    count = Get64(b, z + 32);
+    dir_size = Get64(b, z + 40);
+    dir_offset = Get64(b, z + 48);
+    dir_limit = z;
+  }
+  if (dir_offset > dir_limit || dir_size > dir_limit - dir_offset)
+    return "the central directory lies outside the file";
+  if (count > kMaxEntries) {
+    out.resize(static_cast<std::size_t>(kMaxEntries) + 1);  // the caller reports the count
+    return std::nullopt;
+  }
+  const std::size_t dir_end = static_cast<std::size_t>(dir_offset + dir_size);
+  std::size_t at = static_cast<std::size_t>(dir_offset);
+  out.reserve(static_cast<std::size_t>(count));
+  for (std::uint64_t i = 0; i < count; ++i) {
+    if (dir_end - at < 46 || Get32(b, at) != kCentralSig)
+      return "entry " + std::to_string(i) + " of the central directory is damaged";
+    ZipEntryInfo e;
+    e.flags = Get16(b, at + 8);
+    e.method = Get16(b, at + 10);
+    e.crc = Get32(b, at + 16);
+    e.packed = Get32(b, at + 20);
+    e.size = Get32(b, at + 24);
+    const std::size_t name_len = Get16(b, at + 28);
+    const std::size_t extra_len = Get16(b, at + 30);
+    const std::size_t comment_len = Get16(b, at + 32);
+    e.local = Get32(b, at + 42);
+    if (dir_end - at - 46 < name_len + extra_len + comment_len)
+      return "entry " + std::to_string(i) + " of the central directory is damaged";
+    e.name.assign(b.substr(at + 46, name_len));
+    // ZIP64 sizes and offset, each present only when its 32-bit field is all ones.
+    std::string_view extra = b.substr(at + 46 + name_len, extra_len);
+    while (extra.size() >= 4) {
+      const std::uint16_t id = Get16(extra, 0);
+      const std::size_t len = Get16(extra, 2);
+      if (extra.size() - 4 < len) break;
+      if (id == 0x0001) {
+        std::string_view v = extra.substr(4, len);
+        std::size_t k = 0;
+        auto take = [&](std::uint64_t& field) {
+          if (field != 0xFFFFFFFFu) return true;
+          if (v.size() - k < 8) return false;
+          field = Get64(v, k);
+          k += 8;
+          return true;
+        };
+        if (!take(e.size) || !take(e.packed) || !take(e.local))
+          return "entry " + e.name + " has a damaged ZIP64 field";
+      }
+      extra.remove_prefix(4 + len);
+    }
+    out.push_back(std::move(e));
+    at += 46 + name_len + extra_len + comment_len;
+  }
+  return std::nullopt;
+}
+
+// The entry's bytes as stored, after its local header; or why they cannot be had.
+std::optional<std::string> EntryData(std::string_view b, const ZipEntryInfo& e,
+                                     std::string_view& data) {
+  if (e.local > b.size() || b.size() - e.local < 30 ||
+      Get32(b, static_cast<std::size_t>(e.local)) != kLocalSig)
+    return "truncated part: its local header is missing";
+  const auto at = static_cast<std::size_t>(e.local);
+  const std::size_t name_len = Get16(b, at + 26);
+  const std::size_t extra_len = Get16(b, at + 28);
+  if (b.substr(at + 30, name_len) != e.name)
+    return "damaged part: the local header names another part";
+  const std::size_t start = at + 30 + name_len + extra_len;
+  if (start > b.size() || b.size() - start < e.packed)
+    return "truncated part: " + std::to_string(start > b.size() ? 0 : b.size() - start) + " of " +
+           std::to_string(e.packed) + " compressed bytes";
+  data = b.substr(start, static_cast<std::size_t>(e.packed));
+  return std::nullopt;
+}
+
+// Inflates or copies `data` into `out` (already sized to the declared size) and checks it
+// against the declared size and checksum.
+std::optional<std::string> Unpack(std::string_view data, const ZipEntryInfo& e, std::string& out) {
+  auto short_by = [&](std::size_t got) {
+    return "truncated part: " + std::to_string(got) + " of " + std::to_string(e.size) + " bytes";
+  };
+  if (e.method == 0) {
+    if (data.size() != e.size) return "damaged part: stored size differs from its declared size";
+    std::memcpy(out.data(), data.data(), data.size());
+  } else {
+    z_stream z{};
+    if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return "cannot start inflate";
+    std::optional<std::string> why;
+    std::size_t in_at = 0, out_at = 0;
+    char spill = 0;  // one byte past the declared size: a part that reaches it is longer
+    for (;;) {
+      const bool full = out_at == out.size();
+      const auto in_now = static_cast<uInt>(std::min<std::size_t>(data.size() - in_at, 1u << 30));
+      const auto out_now =
+          full ? 1u : static_cast<uInt>(std::min<std::size_t>(out.size() - out_at, 1u << 30));
+      z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data() + in_at));
+      z.avail_in = in_now;
+      z.next_out = reinterpret_cast<Bytef*>(full ? &spill : out.data() + out_at);
+      z.avail_out = out_now;
+      const int rc = inflate(&z, Z_NO_FLUSH);
+      const std::size_t used = in_now - z.avail_in, made = out_now - z.avail_out;
+      in_at += used;
+      if (full && made > 0) {
+        why = "part longer than its declared size";
+        break;
+      }
+      out_at += made;
+      if (rc == Z_STREAM_END) {
+        if (out_at != out.size()) why = short_by(out_at);
+        break;
+      }
+      if (rc != Z_OK && rc != Z_BUF_ERROR) {
+        why = "damaged part: " + std::string(z.msg != nullptr ? z.msg : "inflate failed");
+        break;
+      }
+      if (used == 0 && made == 0) {  // the data ended before the deflate stream did
+        why = short_by(out_at);
+        break;
+      }
+    }
+    inflateEnd(&z);
+    if (why) return why;
+  }
+  const auto crc = static_cast<std::uint32_t>(
+      crc32_z(0, reinterpret_cast<const Bytef*>(out.data()), out.size()));
+  if (crc != e.crc) return "damaged part: CRC error";
+  return std::nullopt;
 }
 
 }  // namespace
@@ -148,87 +343,46 @@ PackageResult Package::Open(const std::filesystem::path& path) {
 }
 
 PackageResult Package::OpenFromMemory(std::string_view bytes, std::string name) {
-  // libzip takes zero bytes for an empty archive; a workbook file is never empty.
   if (bytes.empty())
     return {nullptr, Error{std::move(name), {}, {}, "not a zip archive: the file is empty"}};
-  zip_error_t error;
-  zip_error_init(&error);
-  zip_source_t* source = zip_source_buffer_create(bytes.data(), bytes.size(), 0, &error);
-  if (source == nullptr) {
-    std::string message = zip_error_strerror(&error);
-    zip_error_fini(&error);
-    return {nullptr, Error{std::move(name), {}, {}, message}};
+  std::vector<ZipEntryInfo> entries;
+  bool not_zip = false;
+  if (std::optional<std::string> why = ReadDirectory(bytes, entries, not_zip)) {
+    if (not_zip && !LooksLikeZipStart(bytes))
+      return {nullptr, Error{std::move(name), {}, {}, "not a zip archive"}};
+    return {nullptr, Error{std::move(name), {}, {}, "truncated or damaged zip archive: " + *why}};
   }
-  zip_t* archive = zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error);
-  if (archive == nullptr) {
-    int code = zip_error_code_zip(&error);
-    std::string detail = zip_error_strerror(&error);
-    zip_source_free(source);
-    zip_error_fini(&error);
-    if (LooksLikeZipStart(bytes) && (code == ZIP_ER_NOZIP || code == ZIP_ER_INCONS))
-      return {nullptr,
-              Error{std::move(name), {}, {}, "truncated or damaged zip archive: " + detail}};
-    if (code == ZIP_ER_NOZIP) return {nullptr, Error{std::move(name), {}, {}, "not a zip archive"}};
-    return {nullptr, Error{std::move(name), {}, {}, "unreadable zip archive: " + detail}};
-  }
-  zip_error_fini(&error);
-  return Read(archive, std::move(name));
-}
-
-PackageResult Package::Read(zip_t* raw_archive, std::string name) {
-  std::unique_ptr<zip_t, ZipCloser> archive(raw_archive);
   auto pkg = std::unique_ptr<Package>(new Package());
   pkg->name_ = std::move(name);
   auto fail = [&pkg](std::string_view part, std::string message) {
     return PackageResult{nullptr, pkg->MakeError(part, std::move(message))};
   };
-  zip_int64_t count = zip_get_num_entries(archive.get(), 0);
-  if (count < 0) return fail({}, "unreadable zip directory");
-  if (static_cast<std::uint64_t>(count) > kMaxEntries)
-    return fail({}, "too many entries: " + std::to_string(count) + " (at most " +
-                        std::to_string(kMaxEntries) + ")");
+  if (entries.size() > kMaxEntries)
+    return fail({}, "too many entries: more than " + std::to_string(kMaxEntries));
   std::uint64_t total = 0;
-  pkg->parts_.reserve(static_cast<std::size_t>(count));
-  for (zip_int64_t i = 0; i < count; ++i) {
-    zip_stat_t st;
-    zip_stat_init(&st);
-    if (zip_stat_index(archive.get(), static_cast<zip_uint64_t>(i), 0, &st) != 0)
-      return fail({}, "unreadable entry " + std::to_string(i) + ": " + zip_strerror(archive.get()));
-    std::string part_name = st.name != nullptr ? st.name : "";
+  pkg->parts_.reserve(entries.size());
+  for (const ZipEntryInfo& e : entries) {
+    const std::string& part_name = e.name;
     if (part_name.empty() || part_name.back() == '/') continue;  // folder entries
-    std::uint64_t size = (st.valid & ZIP_STAT_SIZE) ? st.size : 0;
-    std::uint64_t packed = (st.valid & ZIP_STAT_COMP_SIZE) ? st.comp_size : 0;
-    if (size > kMaxPartSize)
-      return fail(part_name, "part too large: " + std::to_string(size) +
+    if (e.size > kMaxPartSize)
+      return fail(part_name, "part too large: " + std::to_string(e.size) +
                                  " bytes declared (at most " + std::to_string(kMaxPartSize) + ")");
-    if (size > kRatioCheckFloor && size / std::max<std::uint64_t>(packed, 1) > kMaxCompressionRatio)
-      return fail(part_name, "compression ratio too high: " + std::to_string(size) +
-                                 " bytes from " + std::to_string(packed) + " (a zip bomb?)");
-    total += size;
+    if (e.size > kRatioCheckFloor &&
+        e.size / std::max<std::uint64_t>(e.packed, 1) > kMaxCompressionRatio)
+      return fail(part_name, "compression ratio too high: " + std::to_string(e.size) +
+                                 " bytes from " + std::to_string(e.packed) + " (a zip bomb?)");
+    total += e.size;
     if (total > kMaxTotalSize)
       return fail(part_name, "package too large: more than " + std::to_string(kMaxTotalSize) +
                                  " bytes uncompressed");
-    std::unique_ptr<zip_file_t, ZipFileCloser> file(
-        zip_fopen_index(archive.get(), static_cast<zip_uint64_t>(i), 0));
-    if (!file)
-      return fail(part_name, std::string("cannot open the part: ") + zip_strerror(archive.get()));
-    Part part{part_name, std::string(static_cast<std::size_t>(size), '\0')};
-    std::uint64_t got = 0;
-    while (got < size) {
-      zip_int64_t n = zip_fread(file.get(), part.bytes.data() + got, size - got);
-      if (n < 0)
-        return fail(part_name, std::string("damaged part: ") + zip_file_strerror(file.get()));
-      if (n == 0)
-        return fail(part_name, "truncated part: " + std::to_string(got) + " of " +
-                                   std::to_string(size) + " bytes");
-      got += static_cast<std::uint64_t>(n);
-    }
-    // The declared size is checked, not trusted: more data than declared is refused.
-    char extra = 0;
-    zip_int64_t more = zip_fread(file.get(), &extra, 1);
-    if (more < 0)
-      return fail(part_name, std::string("damaged part: ") + zip_file_strerror(file.get()));
-    if (more > 0) return fail(part_name, "part longer than its declared size");
+    if (e.flags & 1) return fail(part_name, "cannot open the part: it is encrypted");
+    if (e.method != 0 && e.method != 8)
+      return fail(part_name, "cannot open the part: compression method " +
+                                 std::to_string(e.method) + " is not supported");
+    std::string_view data;
+    if (std::optional<std::string> why = EntryData(bytes, e, data)) return fail(part_name, *why);
+    Part part{part_name, std::string(static_cast<std::size_t>(e.size), '\0')};
+    if (std::optional<std::string> why = Unpack(data, e, part.bytes)) return fail(part_name, *why);
     std::string key = Lower(part_name);
     if (!pkg->index_.emplace(std::move(key), pkg->parts_.size()).second)
       return fail(part_name, "duplicate part name");

@@ -25,8 +25,6 @@
 #include <string_view>
 #include <vector>
 
-struct zip;  // libzip's archive
-
 namespace sheetwise::xlsx {
 
 // Limits against zip bombs and hostile archives. Excel's own files stay far below them: the
@@ -116,7 +114,6 @@ class Package {
                   std::optional<std::uint64_t> offset = std::nullopt) const;
 
  private:
-  static PackageResult Read(::zip* archive, std::string name);
   std::optional<Error> ParseContentTypes();
   std::optional<Error> ParseRelationships();
 

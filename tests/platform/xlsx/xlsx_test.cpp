@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 #include <zip.h>
 
+#include <unistd.h>
+
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -227,6 +230,94 @@ TEST(XlsxPackage, DamagedInputGivesErrorsNamingFileAndPart) {
   WorkbookResult missing = Workbook::Open("/nonexistent/book.xlsx");
   ASSERT_FALSE(missing);
   EXPECT_TRUE(missing.error->ToString().starts_with("/nonexistent/book.xlsx: cannot open"));
+}
+
+// Archives as another zip writer lays them out (Python's zipfile): stored and deflated entries,
+// ZIP64 records, data descriptors after streamed entries, an archive comment. Each reads to the
+// same parts; then checksum, size and method damage in one part is named.
+TEST(XlsxPackage, ReadsZipLayoutsOfOtherWritersAndNamesDamagedParts) {
+  if (std::system("/usr/bin/python3 -c 'import zipfile' >/dev/null 2>&1") != 0)
+    GTEST_SKIP() << "no /usr/bin/python3";
+  const std::string sheet =
+      R"(<worksheet><sheetData><row r="1"><c r="B1"><v>2</v></c></row></sheetData></worksheet>)";
+  const std::string good = MinimalBook(sheet);
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("sw_zip_layouts_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  { std::ofstream(dir / "in.xlsx", std::ios::binary) << good; }
+  const std::string script = R"(
+import io, sys, zipfile
+src = zipfile.ZipFile(sys.argv[1] + "/in.xlsx")
+parts = [(i.filename, src.read(i)) for i in src.infolist()]
+def write(name, **kw):
+    with zipfile.ZipFile(sys.argv[1] + "/" + name, "w", **kw) as z:
+        for n, b in parts:
+            z.writestr(n, b)
+write("stored.xlsx", compression=zipfile.ZIP_STORED)
+write("deflated9.xlsx", compression=zipfile.ZIP_DEFLATED, compresslevel=9)
+with zipfile.ZipFile(sys.argv[1] + "/zip64.xlsx", "w", zipfile.ZIP_DEFLATED) as z:
+    for n, b in parts:
+        with z.open(n, "w", force_zip64=True) as f:
+            f.write(b)
+class Stream(io.RawIOBase):
+    def __init__(self): self.b = bytearray()
+    def writable(self): return True
+    def write(self, d): self.b += d; return len(d)
+s = Stream()
+with zipfile.ZipFile(s, "w", zipfile.ZIP_DEFLATED) as z:
+    z.comment = b"written as a stream"
+    for n, b in parts:
+        with z.open(n, "w") as f:
+            f.write(b)
+open(sys.argv[1] + "/streamed.xlsx", "wb").write(bytes(s.b))
+)";
+  { std::ofstream(dir / "layouts.py") << script; }
+  ASSERT_EQ(std::system(
+                ("/usr/bin/python3 " + (dir / "layouts.py").string() + " " + dir.string()).c_str()),
+            0);
+  for (const char* name : {"stored.xlsx", "deflated9.xlsx", "zip64.xlsx", "streamed.xlsx"}) {
+    SCOPED_TRACE(name);
+    WorkbookResult wb = Workbook::Open(dir / name);
+    ASSERT_TRUE(wb) << wb.error->ToString();
+    const Part* p = wb.workbook->package().FindPart("xl/worksheets/sheet1.xml");
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(p->bytes, sheet);
+    EXPECT_EQ(wb.workbook->package().parts().size(), 5u);
+  }
+
+  // Damage in the stored archive, where the bytes of a part can be found and changed.
+  const std::string stored = ReadFile(dir / "stored.xlsx");
+  const std::string part = "xl/worksheets/sheet1.xml";
+  auto damaged = [&](auto&& change) {
+    std::string b = stored;
+    change(b);
+    WorkbookResult wb = Workbook::OpenFromMemory(b, "book.xlsx");
+    return wb ? std::string("opened") : wb.error->ToString();
+  };
+  const std::size_t data = stored.find(sheet);
+  ASSERT_NE(data, std::string::npos);
+  EXPECT_EQ(damaged([&](std::string& b) { b[data + 20] ^= 1; }),
+            "book.xlsx: " + part + ": damaged part: CRC error");
+  EXPECT_TRUE(damaged([&](std::string& b) {
+                DeclareSize(b, part, static_cast<std::uint32_t>(sheet.size() - 1));
+              }).starts_with("book.xlsx: " + part + ": damaged part"));
+  std::string encrypted = damaged([&](std::string& b) {
+    for (std::size_t at = 0; (at = b.find(part, at)) != std::string::npos; at += part.size())
+      if (at >= 46 && b.compare(at - 46, 4, "PK\x01\x02") == 0) b[at - 46 + 8] |= 1;
+  });
+  EXPECT_EQ(encrypted, "book.xlsx: " + part + ": cannot open the part: it is encrypted");
+  std::string method = damaged([&](std::string& b) {
+    for (std::size_t at = 0; (at = b.find(part, at)) != std::string::npos; at += part.size())
+      if (at >= 46 && b.compare(at - 46, 4, "PK\x01\x02") == 0) b[at - 46 + 10] = 12;
+  });
+  EXPECT_NE(method.find("compression method 12 is not supported"), std::string::npos) << method;
+  // A deflated part whose data is cut: the directory says more than the file holds.
+  const std::string deflated = ReadFile(dir / "deflated9.xlsx");
+  std::string cut = deflated;
+  cut.erase(cut.find("PK\x01\x02") - 8, 4);
+  WorkbookResult short_read = Workbook::OpenFromMemory(cut, "book.xlsx");
+  ASSERT_FALSE(short_read);
+  std::filesystem::remove_all(dir);
 }
 
 TEST(XlsxPackage, KeepsPartBytesAndResolvesRelationships) {
