@@ -182,10 +182,11 @@ class Registry {
   // the file less than a millisecond ago stands: another process's change takes longer than that
   // to reach us, and a loop of lookups (a ProgID per spreadsheet call) no longer costs a stat
   // each.
-  void Refresh() {
+  // `at_once`: look at the file now, even if it was looked at within the last millisecond.
+  void Refresh(bool at_once = false) {
     const std::string current = SettingsStoreFile();
     const auto checked_now = std::chrono::steady_clock::now();
-    if (current == path && checked_now - checked < std::chrono::milliseconds(1) &&
+    if (!at_once && current == path && checked_now - checked < std::chrono::milliseconds(1) &&
         (file.identity.exists || file.error == ERROR_SUCCESS)) {
       return;
     }
@@ -415,6 +416,18 @@ LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD /*reserved*/, DWORD type, cons
   if (data == nullptr && size > 0) return ERROR_NOACCESS;
   std::vector<BYTE> bytes(data, data + (data != nullptr ? size : 0));
   const std::wstring folded = FoldCase(open.path);
+  // Registrations repeated at every start find their values in the file as it is now: no lock,
+  // no read and no write then. (A write by another process after this look is a later write.)
+  reg.Refresh(true);
+  if (reg.file.error == ERROR_SUCCESS) {
+    const std::wstring_view value_name = name != nullptr ? name : L"";
+    if (const auto it = reg.file.store.keys.find(folded); it != reg.file.store.keys.end())
+      for (const Value& v : it->second.values)
+        if (EqualsNoCase(v.name, value_name)) {
+          if (v.type == type && v.data == bytes) return ERROR_SUCCESS;
+          break;
+        }
+  }
   return reg.Mutate([&](Store& store) {
     const auto it = store.keys.find(folded);
     if (it == store.keys.end()) return ERROR_KEY_DELETED;

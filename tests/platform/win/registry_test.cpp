@@ -340,6 +340,17 @@ TEST(Registry, SettingAValueItAlreadyHoldsLeavesTheFileAlone) {
   ASSERT_EQ(SetString(key, L"StartRow", L"5"), ERROR_SUCCESS);
   ASSERT_EQ(::stat(SettingsStoreFile().c_str(), &after), 0);
   EXPECT_NE(after.st_ino, before.st_ino);
+  // Changed in the file by someone else, at once and to the same length: setting the value this
+  // process saw last is still a change, and is written.
+  ASSERT_EQ(SetDword(key, L"StartRow", 5), ERROR_SUCCESS);
+  std::string file = ReadFile(home.store());
+  const size_t at = file.find("dword:00000005");
+  ASSERT_NE(at, std::string::npos);
+  file.replace(at, 14, "dword:00000007");
+  WriteFile(home.store(), file);
+  ASSERT_EQ(SetDword(key, L"StartRow", 5), ERROR_SUCCESS);
+  EXPECT_NE(ReadFile(home.store()).find("dword:00000005"), std::string::npos);
+  EXPECT_EQ(QueryDword(key, L"StartRow"), 5u);
   RegCloseKey(key);
 }
 
