@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <unordered_map>
 #include <vector>
 
@@ -169,8 +170,20 @@ class BookImpl {
   std::vector<StyleInfo> styles;
   std::size_t styles_in_file = 0;
   std::vector<StyleRecipe> recipes;  // for styles[styles_in_file + i]
-  // Compared transparently: a lookup needs no copy of the format code.
-  std::map<std::tuple<std::uint32_t, std::string, int>, std::uint32_t, std::less<>> derived;
+  // Compared transparently: a lookup needs no copy of the format code. (Compared as views:
+  // clang does not order a tuple holding a string against one holding a view.)
+  struct DerivedLess {
+    using is_transparent = void;
+    template <typename A, typename B>
+    bool operator()(const A& a, const B& b) const {
+      return View(a) < View(b);
+    }
+    template <typename T>
+    static std::tuple<std::uint32_t, std::string_view, int> View(const T& key) {
+      return {std::get<0>(key), std::get<1>(key), std::get<2>(key)};
+    }
+  };
+  std::map<std::tuple<std::uint32_t, std::string, int>, std::uint32_t, DerivedLess> derived;
 
   bool modified = false;
 
