@@ -1066,9 +1066,12 @@ std::optional<Diagnostic> DxfDocument::SaveAs(const std::filesystem::path& path)
     ::unlink(temp.c_str());
     return failure(what, err);
   };
-  // Buffered writes straight from the file's bytes and the edit arena.
+  // Buffered writes straight from the file's bytes and the edit arena. The buffer is small:
+  // big pieces go out directly, and a fresh megabyte would cost more to fault in than the
+  // writes it saves.
+  constexpr std::size_t kBuffer = 64 << 10;
   std::string buffer;
-  buffer.reserve(1 << 20);
+  buffer.reserve(kBuffer);
   int write_error = Injected("write");
   auto flush = [&]() {
     size_t done = 0;
@@ -1085,7 +1088,7 @@ std::optional<Diagnostic> DxfDocument::SaveAs(const std::filesystem::path& path)
   };
   auto sink = [&](std::string_view piece) {
     if (write_error) return;
-    if (piece.size() >= (1u << 20)) {
+    if (piece.size() >= kBuffer) {
       flush();
       size_t done = 0;
       while (!write_error && done < piece.size()) {

@@ -28,9 +28,8 @@ constexpr std::uint32_t kUnixRegular0666 = 0100666u << 16;
 constexpr std::size_t kThreadFloor = 256 << 10;
 
 struct Packed {
-  std::unique_ptr<char[]> data;
-  std::size_t length = 0;  // of the deflated bytes in data
-  std::uint32_t size = 0;  // the same, as the headers hold it
+  std::string data;        // the deflated bytes
+  std::uint32_t size = 0;  // their length, as the headers hold it
   std::uint32_t crc = 0;
   std::string error;
 };
@@ -50,6 +49,8 @@ class Deflater {
   Deflater(const Deflater&) = delete;
   Deflater& operator=(const Deflater&) = delete;
 
+  // Deflates through one small buffer into a string that grows with what deflate writes:
+  // room for deflate's bound, far above what it writes, would be fresh memory to fault in.
   void Pack(std::string_view in, Packed& out) {
     if (!ok_) {
       out.error = "cannot start deflate";
@@ -58,43 +59,31 @@ class Deflater {
     out.crc = static_cast<std::uint32_t>(
         crc32_z(0, reinterpret_cast<const Bytef*>(in.data()), in.size()));
     deflateReset(&z_);
-    const auto bound = static_cast<std::size_t>(deflateBound(&z_, static_cast<uLong>(in.size())));
-    if (bound > scratch_size_) {
-      scratch_.reset();
-      scratch_.reset(new char[bound]);
-      scratch_size_ = bound;
-    }
+    out.data.clear();
+    out.data.reserve(in.size() / 8 + 64);  // spreadsheet XML deflates to a tenth or less
     z_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
-    z_.next_out = reinterpret_cast<Bytef*>(scratch_.get());
-    std::size_t in_left = in.size(), out_left = bound;
+    std::size_t in_left = in.size();
     int rc = Z_OK;
     while (rc == Z_OK) {
       // zlib counts in 32-bit units: big parts go in slices.
       const auto in_now = static_cast<uInt>(std::min<std::size_t>(in_left, 1u << 30));
-      const auto out_now = static_cast<uInt>(std::min<std::size_t>(out_left, 1u << 30));
       z_.avail_in = in_now;
-      z_.avail_out = out_now;
+      z_.next_out = reinterpret_cast<Bytef*>(chunk_);
+      z_.avail_out = sizeof chunk_;
       rc = deflate(&z_, in_now == in_left ? Z_FINISH : Z_NO_FLUSH);
       in_left -= in_now - z_.avail_in;
-      out_left -= out_now - z_.avail_out;
-      if (rc == Z_BUF_ERROR && out_left > 0) rc = Z_OK;  // a slice ended; go on
+      out.data.append(chunk_, sizeof chunk_ - z_.avail_out);
+      if (rc == Z_BUF_ERROR) rc = Z_OK;  // a full chunk or a finished slice; go on
     }
     if (rc != Z_STREAM_END) {
       out.error = "deflate failed (zlib error " + std::to_string(rc) + ")";
-      return;
+      out.data = std::string();
     }
-    out.length = bound - out_left;
-    out.data.reset(new char[out.length]);
-    std::memcpy(out.data.get(), scratch_.get(), out.length);
   }
 
  private:
   z_stream z_;
-  // Deflate needs room for its bound, far above what it writes: one buffer serves every part a
-  // thread packs, so that only the packed bytes stay, and the memory written is written once.
-  // Left uninitialised: pages deflate never reaches are never touched.
-  std::unique_ptr<char[]> scratch_;
-  std::size_t scratch_size_ = 0;
+  char chunk_[64 << 10];
   bool ok_ = false;
 };
 
@@ -281,8 +270,8 @@ std::optional<std::string> ZipStream::Finish(std::span<const std::string_view> o
       error = "cannot add " + job->name + ": " + job->packed.error;
       return std::nullopt;
     }
-    job->packed.size = static_cast<std::uint32_t>(job->packed.length);
-    size += kLocalHeaderSize + kCentralHeaderSize + 2 * job->name.size() + job->packed.length;
+    job->packed.size = static_cast<std::uint32_t>(job->packed.data.size());
+    size += kLocalHeaderSize + kCentralHeaderSize + 2 * job->name.size() + job->packed.data.size();
   }
   if (size > kMaxZipSize) {
     error = "the archive would be " + std::to_string(size) +
@@ -311,8 +300,8 @@ std::optional<std::string> ZipStream::Finish(std::span<const std::string_view> o
     Put32(out, kLocalHeader);
     header(*entries[i]);
     out += entries[i]->name;
-    out.append(entries[i]->packed.data.get(), entries[i]->packed.length);
-    entries[i]->packed.data.reset();
+    out += entries[i]->packed.data;
+    entries[i]->packed.data = std::string();
   }
   const auto directory = static_cast<std::uint32_t>(out.size());
   for (std::size_t i = 0; i < entries.size(); ++i) {
