@@ -337,7 +337,15 @@ PackageResult Package::Open(const std::filesystem::path& path) {
   if (!in)
     return {nullptr,
             Error{name, {}, {}, "cannot open the file: " + std::string(std::strerror(errno))}};
-  std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  // Read in blocks, room made once where the size is known: a character at a time took 10 ms
+  // for a workbook of 750 KB.
+  std::string bytes;
+  std::error_code ec;
+  if (const std::uintmax_t size = std::filesystem::file_size(path, ec); !ec && size < (1ull << 40))
+    bytes.reserve(static_cast<std::size_t>(size));
+  char block[64 << 10];
+  while (in.read(block, sizeof block) || in.gcount() > 0)
+    bytes.append(block, static_cast<std::size_t>(in.gcount()));
   if (in.bad()) return {nullptr, Error{name, {}, {}, "cannot read the file"}};
   return OpenFromMemory(bytes, std::move(name));
 }
