@@ -419,15 +419,10 @@ LONG RegSetValueExW(HKEY key, LPCWSTR name, DWORD /*reserved*/, DWORD type, cons
   // Registrations repeated at every start find their values in the file as it is now: no lock,
   // no read and no write then. (A write by another process after this look is a later write.)
   reg.Refresh(true);
-  if (reg.file.error == ERROR_SUCCESS) {
-    const std::wstring_view value_name = name != nullptr ? name : L"";
-    if (const auto it = reg.file.store.keys.find(folded); it != reg.file.store.keys.end())
-      for (const Value& v : it->second.values)
-        if (EqualsNoCase(v.name, value_name)) {
-          if (v.type == type && v.data == bytes) return ERROR_SUCCESS;
-          break;
-        }
-  }
+  if (reg.file.error == ERROR_SUCCESS)
+    if (const Value* v = reg.file.store.FindValue(folded, name != nullptr ? name : L"");
+        v != nullptr && v->type == type && v->data == bytes)
+      return ERROR_SUCCESS;
   return reg.Mutate([&](Store& store) {
     const auto it = store.keys.find(folded);
     if (it == store.keys.end()) return ERROR_KEY_DELETED;
