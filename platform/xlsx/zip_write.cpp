@@ -29,7 +29,7 @@ constexpr std::size_t kThreadFloor = 256 << 10;
 
 struct Packed {
   std::string data;        // the deflated bytes
-  std::uint32_t size = 0;  // their length, as the headers hold it
+  std::uint32_t size = 0;  // their length: the directory needs it after the bytes are freed
   std::uint32_t crc = 0;
   std::string error;
 };
