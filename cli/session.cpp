@@ -8,6 +8,7 @@
 
 #include "platform/calc/application.h"
 #include "platform/com/apartment.h"
+#include "platform/dxf/document.h"
 #include "platform/host/arxapp.h"
 #include "platform/host/console.h"
 #include "platform/host/dbapserv.h"
@@ -489,6 +490,14 @@ int Session::Run() {
   SetCommandRunner(
       [this](std::vector<std::wstring> words) { return RunWords(std::move(words), true); });
   int status = 0;
+  // The drawing is read on a helper thread meanwhile: an import's workbook takes about as long
+  // to open as its drawing.
+  std::optional<dxf::PrefetchedLoad> early_drawing;
+  if (!options_.drawing.empty() && (options_.workbook.empty() || !options_.no_spreadsheet)) {
+    std::error_code ec;
+    const fs::path absolute = fs::absolute(options_.drawing, ec);
+    if (!ec) early_drawing.emplace(fs::path(absolute.wstring()));
+  }
   if (!options_.workbook.empty() && options_.no_spreadsheet) {
     std::fprintf(stderr, "sheetwise: -w needs the spreadsheet application\n");
     status = 2;

@@ -426,6 +426,11 @@ DxfDocument::DxfDocument() : impl_(std::make_unique<Impl>()) {}
 DxfDocument::~DxfDocument() = default;
 
 LoadResult DxfDocument::Load(const std::filesystem::path& path) {
+  if (std::optional<LoadResult> read = TakePrefetched(path)) return std::move(*read);
+  return ReadFile(path);
+}
+
+LoadResult DxfDocument::ReadFile(const std::filesystem::path& path) {
   const std::string name = path.string();
   FileBytes bytes;
   std::optional<std::string> failed;

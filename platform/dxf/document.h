@@ -192,6 +192,26 @@ class RecordRange {
   RecordId end_;
 };
 
+/// Reads a drawing on a helper thread while the caller does other work: DxfDocument::Load of
+/// the same path then takes what was read, unless the file changed in between. Destroying it
+/// waits for the reading to end and drops a result nobody took.
+///
+///   PrefetchedLoad early(path);   // the workbook is opened meanwhile
+///   ...
+///   LoadResult loaded = DxfDocument::Load(path);
+class PrefetchedLoad {
+ public:
+  explicit PrefetchedLoad(std::filesystem::path path);
+  ~PrefetchedLoad();
+  PrefetchedLoad(const PrefetchedLoad&) = delete;
+  PrefetchedLoad& operator=(const PrefetchedLoad&) = delete;
+
+  struct State;
+
+ private:
+  std::shared_ptr<State> state_;
+};
+
 class DxfDocument {
  public:
   /// Reads `path` (ASCII or binary DXF). Files of 4 GiB and more are refused. A malformed file
@@ -199,6 +219,7 @@ class DxfDocument {
   /// too big for the memory there is. The whole file is read into memory the document owns:
   /// what other programs later do to the file does not change the document. Pipes and devices
   /// are read to their end.
+  /// When a PrefetchedLoad of the same path is under way, its outcome is taken.
   static LoadResult Load(const std::filesystem::path& path);
   /// Parses `bytes` as a DXF file; `name` is the file named in diagnostics. Save() needs a
   /// path: use SaveAs.
@@ -303,7 +324,10 @@ class DxfDocument {
   const Impl& impl() const { return *impl_; }
 
  private:
+  friend class PrefetchedLoad;
   DxfDocument();
+  // Load without looking for a prefetched outcome: what the prefetching thread runs.
+  static LoadResult ReadFile(const std::filesystem::path& path);
   static LoadResult ParseBytes(FileBytes bytes, std::string name);
   void EnsureOverlay(RecordId id);
   bool MakeTag(const NewTag& value, const Tag* old, Tag& out);

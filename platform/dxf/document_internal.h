@@ -181,4 +181,8 @@ std::string FormatReal(double value);
 /// Null restores normal saving. For tests only; not thread-safe.
 void SetSaveFaultForTesting(std::function<int(std::string_view step)> hook);
 
+// The outcome of a PrefetchedLoad of `path` still unclaimed, waited for; nullopt when there is
+// none or the file changed since its reading started.
+std::optional<LoadResult> TakePrefetched(const std::filesystem::path& path);
+
 }  // namespace sheetwise::dxf

@@ -1,0 +1,108 @@
+// Reading a drawing ahead on a helper thread, so that the file's parse overlaps what the caller
+// does meanwhile (opening the workbook of an import takes about as long).
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <future>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "platform/dxf/document.h"
+#include "platform/dxf/document_internal.h"
+
+namespace sheetwise::dxf {
+namespace {
+
+// What tells one file from another, or the same file rewritten.
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  timespec modified{};
+  bool operator==(const FileIdentity& o) const {
+    return device == o.device && inode == o.inode && size == o.size &&
+           modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec;
+  }
+};
+
+// Regular files only: reading a pipe or a device ahead would take its bytes from a later reader.
+std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+  return FileIdentity{st.st_dev, st.st_ino, st.st_size, st.st_mtim};
+}
+
+}  // namespace
+
+struct PrefetchedLoad::State {
+  std::filesystem::path path;
+  std::optional<FileIdentity> identity;  // the file when its reading started
+  std::future<LoadResult> outcome;
+  std::thread thread;
+};
+
+namespace {
+
+std::mutex g_mutex;
+// The prefetches no Load has claimed yet.
+std::vector<std::shared_ptr<PrefetchedLoad::State>>& Unclaimed() {
+  static auto* pending = new std::vector<std::shared_ptr<PrefetchedLoad::State>>;
+  return *pending;
+}
+
+// Takes `state` out of the unclaimed ones; false when it was not there any more.
+bool Claim(const std::shared_ptr<PrefetchedLoad::State>& state) {
+  std::lock_guard lock(g_mutex);
+  auto& pending = Unclaimed();
+  const auto at = std::find(pending.begin(), pending.end(), state);
+  if (at == pending.end()) return false;
+  pending.erase(at);
+  return true;
+}
+
+}  // namespace
+
+PrefetchedLoad::PrefetchedLoad(std::filesystem::path path) {
+  std::optional<FileIdentity> identity = IdentityOf(path);
+  if (!identity) return;
+  auto state = std::make_shared<State>();
+  state->path = std::move(path);
+  state->identity = identity;
+  std::packaged_task<LoadResult()> task(
+      [state = state.get()] { return DxfDocument::ReadFile(state->path); });
+  state->outcome = task.get_future();
+  try {
+    state->thread = std::thread(std::move(task));
+  } catch (const std::system_error&) {
+    return;  // no thread to spare: Load reads the file itself
+  }
+  std::lock_guard lock(g_mutex);
+  Unclaimed().push_back(state);
+  state_ = std::move(state);
+}
+
+PrefetchedLoad::~PrefetchedLoad() {
+  if (!state_) return;
+  (void)Claim(state_);
+  state_->thread.join();
+}
+
+std::optional<LoadResult> TakePrefetched(const std::filesystem::path& path) {
+  std::shared_ptr<PrefetchedLoad::State> found;
+  {
+    std::lock_guard lock(g_mutex);
+    auto& pending = Unclaimed();
+    const auto at = std::find_if(pending.begin(), pending.end(),
+                                 [&](const auto& state) { return state->path == path; });
+    if (at == pending.end()) return std::nullopt;
+    found = *at;
+    pending.erase(at);
+  }
+  LoadResult read = found->outcome.get();
+  // Changed since: the bytes read may be a mix of the old file and the new.
+  if (IdentityOf(path) != found->identity) return std::nullopt;
+  return read;
+}
+
+}  // namespace sheetwise::dxf
