@@ -8,7 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   clang libclang-rt-14-dev clang-format
   xdg-utils
-  libzip-dev libpugixml-dev libmimalloc-dev
+  libzip-dev libpugixml-dev libmimalloc-dev libdeflate-dev
   python3 python3-ezdxf python3-openpyxl
   libreoffice-calc-nogui  # a second, independent reader of the workbooks the tests write
 )

@@ -1,5 +1,6 @@
 #include "platform/xlsx/package.h"
 
+#include <libdeflate.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -186,57 +187,82 @@ std::optional<std::string> EntryData(std::string_view b, const ZipEntryInfo& e,
   return std::nullopt;
 }
 
-// Inflates or copies `data` into `out` (already sized to the declared size) and checks it
-// against the declared size and checksum.
-std::optional<std::string> Unpack(std::string_view data, const ZipEntryInfo& e, std::string& out) {
+// Inflates `data` with zlib, which says what is wrong with a damaged stream: where it ended
+// short, or what it found.
+std::optional<std::string> InflateNamingDamage(std::string_view data, const ZipEntryInfo& e,
+                                               std::string& out) {
   auto short_by = [&](std::size_t got) {
     return "truncated part: " + std::to_string(got) + " of " + std::to_string(e.size) + " bytes";
   };
+  z_stream z{};
+  if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return "cannot start inflate";
+  std::optional<std::string> why;
+  std::size_t in_at = 0, out_at = 0;
+  char spill = 0;  // one byte past the declared size: a part that reaches it is longer
+  for (;;) {
+    const bool full = out_at == out.size();
+    const auto in_now = static_cast<uInt>(std::min<std::size_t>(data.size() - in_at, 1u << 30));
+    const auto out_now =
+        full ? 1u : static_cast<uInt>(std::min<std::size_t>(out.size() - out_at, 1u << 30));
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data() + in_at));
+    z.avail_in = in_now;
+    z.next_out = reinterpret_cast<Bytef*>(full ? &spill : out.data() + out_at);
+    z.avail_out = out_now;
+    const int rc = inflate(&z, Z_NO_FLUSH);
+    const std::size_t used = in_now - z.avail_in, made = out_now - z.avail_out;
+    in_at += used;
+    if (full && made > 0) {
+      why = "part longer than its declared size";
+      break;
+    }
+    out_at += made;
+    if (rc == Z_STREAM_END) {
+      if (out_at != out.size()) why = short_by(out_at);
+      break;
+    }
+    if (rc != Z_OK && rc != Z_BUF_ERROR) {
+      why = "damaged part: " + std::string(z.msg != nullptr ? z.msg : "inflate failed");
+      break;
+    }
+    if (used == 0 && made == 0) {  // the data ended before the deflate stream did
+      why = short_by(out_at);
+      break;
+    }
+  }
+  inflateEnd(&z);
+  return why;
+}
+
+libdeflate_decompressor* Decompressor() {
+  struct Owner {
+    libdeflate_decompressor* d = libdeflate_alloc_decompressor();
+    ~Owner() { libdeflate_free_decompressor(d); }
+  };
+  thread_local Owner owner;
+  return owner.d;
+}
+
+// Inflates or copies `data` into `out` (already sized to the declared size) and checks it
+// against the declared size and checksum.
+std::optional<std::string> Unpack(std::string_view data, const ZipEntryInfo& e, std::string& out) {
   if (e.method == 0) {
     if (data.size() != e.size) return "damaged part: stored size differs from its declared size";
     std::memcpy(out.data(), data.data(), data.size());
   } else {
-    z_stream z{};
-    if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return "cannot start inflate";
-    std::optional<std::string> why;
-    std::size_t in_at = 0, out_at = 0;
-    char spill = 0;  // one byte past the declared size: a part that reaches it is longer
-    for (;;) {
-      const bool full = out_at == out.size();
-      const auto in_now = static_cast<uInt>(std::min<std::size_t>(data.size() - in_at, 1u << 30));
-      const auto out_now =
-          full ? 1u : static_cast<uInt>(std::min<std::size_t>(out.size() - out_at, 1u << 30));
-      z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data() + in_at));
-      z.avail_in = in_now;
-      z.next_out = reinterpret_cast<Bytef*>(full ? &spill : out.data() + out_at);
-      z.avail_out = out_now;
-      const int rc = inflate(&z, Z_NO_FLUSH);
-      const std::size_t used = in_now - z.avail_in, made = out_now - z.avail_out;
-      in_at += used;
-      if (full && made > 0) {
-        why = "part longer than its declared size";
-        break;
-      }
-      out_at += made;
-      if (rc == Z_STREAM_END) {
-        if (out_at != out.size()) why = short_by(out_at);
-        break;
-      }
-      if (rc != Z_OK && rc != Z_BUF_ERROR) {
-        why = "damaged part: " + std::string(z.msg != nullptr ? z.msg : "inflate failed");
-        break;
-      }
-      if (used == 0 && made == 0) {  // the data ended before the deflate stream did
-        why = short_by(out_at);
-        break;
-      }
+    libdeflate_decompressor* d = Decompressor();
+    if (d == nullptr) return "cannot start inflate";
+    std::size_t made = 0;
+    const libdeflate_result rc = libdeflate_deflate_decompress_ex(
+        d, data.data(), data.size(), out.data(), out.size(), nullptr, &made);
+    if (rc == LIBDEFLATE_INSUFFICIENT_SPACE) return "part longer than its declared size";
+    if (rc == LIBDEFLATE_SUCCESS && made != out.size())
+      return "truncated part: " + std::to_string(made) + " of " + std::to_string(e.size) + " bytes";
+    if (rc != LIBDEFLATE_SUCCESS) {
+      // Damaged or cut short: read again by zlib, whose account names which.
+      if (auto why = InflateNamingDamage(data, e, out)) return why;
     }
-    inflateEnd(&z);
-    if (why) return why;
   }
-  const auto crc = static_cast<std::uint32_t>(
-      crc32_z(0, reinterpret_cast<const Bytef*>(out.data()), out.size()));
-  if (crc != e.crc) return "damaged part: CRC error";
+  if (libdeflate_crc32(0, out.data(), out.size()) != e.crc) return "damaged part: CRC error";
   return std::nullopt;
 }
 

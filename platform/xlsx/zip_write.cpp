@@ -1,6 +1,6 @@
 #include "platform/xlsx/zip_write.h"
 
-#include <zlib.h>
+#include <libdeflate.h>
 
 #include <algorithm>
 #include <cstring>
@@ -34,57 +34,38 @@ struct Packed {
   std::string error;
 };
 
-// Raw deflate, as zip entries hold it; one stream serves every entry a thread packs.
+// Raw deflate, as zip entries hold it; one compressor serves every entry a thread packs.
 class Deflater {
  public:
-  explicit Deflater(int level) {
-    std::memset(&z_, 0, sizeof z_);
-    // libzip's parameters (window 2^15, memory level 9): the same bytes as before for a part.
-    ok_ =
-        deflateInit2(&z_, level, Z_DEFLATED, -MAX_WBITS, MAX_MEM_LEVEL, Z_DEFAULT_STRATEGY) == Z_OK;
-  }
-  ~Deflater() {
-    if (ok_) deflateEnd(&z_);
-  }
+  explicit Deflater(int level) : compressor_(libdeflate_alloc_compressor(level)) {}
+  ~Deflater() { libdeflate_free_compressor(compressor_); }
   Deflater(const Deflater&) = delete;
   Deflater& operator=(const Deflater&) = delete;
 
-  // Deflates through one small buffer into a string that grows with what deflate writes:
-  // room for deflate's bound, far above what it writes, would be fresh memory to fault in.
+  // Deflates into room for a quarter of the part (spreadsheet XML deflates to a tenth or less),
+  // and into room for deflate's bound only when that is not enough: room never written is never
+  // faulted in, but the bound would be.
   void Pack(std::string_view in, Packed& out) {
-    if (!ok_) {
+    if (compressor_ == nullptr) {
       out.error = "cannot start deflate";
       return;
     }
-    out.crc = static_cast<std::uint32_t>(
-        crc32_z(0, reinterpret_cast<const Bytef*>(in.data()), in.size()));
-    deflateReset(&z_);
-    out.data.clear();
-    out.data.reserve(in.size() / 8 + 64);  // spreadsheet XML deflates to a tenth or less
-    z_.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(in.data()));
-    std::size_t in_left = in.size();
-    int rc = Z_OK;
-    while (rc == Z_OK) {
-      // zlib counts in 32-bit units: big parts go in slices.
-      const auto in_now = static_cast<uInt>(std::min<std::size_t>(in_left, 1u << 30));
-      z_.avail_in = in_now;
-      z_.next_out = reinterpret_cast<Bytef*>(chunk_);
-      z_.avail_out = sizeof chunk_;
-      rc = deflate(&z_, in_now == in_left ? Z_FINISH : Z_NO_FLUSH);
-      in_left -= in_now - z_.avail_in;
-      out.data.append(chunk_, sizeof chunk_ - z_.avail_out);
-      if (rc == Z_BUF_ERROR) rc = Z_OK;  // a full chunk or a finished slice; go on
+    out.crc = libdeflate_crc32(0, in.data(), in.size());
+    for (std::size_t room :
+         {in.size() / 4 + 256, libdeflate_deflate_compress_bound(compressor_, in.size())}) {
+      std::unique_ptr<char[]> buffer(new char[room]);
+      const std::size_t n =
+          libdeflate_deflate_compress(compressor_, in.data(), in.size(), buffer.get(), room);
+      if (n != 0) {
+        out.data.assign(buffer.get(), n);
+        return;
+      }
     }
-    if (rc != Z_STREAM_END) {
-      out.error = "deflate failed (zlib error " + std::to_string(rc) + ")";
-      out.data = std::string();
-    }
+    out.error = "deflate failed";
   }
 
  private:
-  z_stream z_;
-  char chunk_[64 << 10];
-  bool ok_ = false;
+  libdeflate_compressor* compressor_;
 };
 
 bool ValidUtf8(std::string_view s) {

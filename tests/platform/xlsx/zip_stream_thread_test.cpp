@@ -1,6 +1,6 @@
 // Tests of the archive built part by part, with parts deflated on a helper thread while more
 // come: the archive is the one WriteZip makes of the same parts in the same order (which the
-// zip writer's own tests hold to libzip's bytes), whatever order they came in; refusals and an
+// zip writer's own tests hold to libzip's layout), whatever order they came in; refusals and an
 // order that does not match are reported; a stream dropped half-way stops its helper.
 #include <gtest/gtest.h>
 

@@ -1,6 +1,8 @@
-// Tests of the zip writer: the archives it writes are the bytes libzip wrote for the same parts
-// with the settings workbooks were saved with before, read back by libzip (through Package) and
-// by python's zipfile, and what a zip without ZIP64 cannot hold is refused.
+// Tests of the zip writer: the archives it writes are laid out as libzip laid out the same parts
+// with the settings workbooks were saved with before (the same entries, names, checksums, sizes,
+// flags, times and attributes; only the deflated bytes are our compressor's), read back by
+// libzip (through Package) and by python's zipfile, and what a zip without ZIP64 cannot hold is
+// refused.
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <zip.h>
@@ -53,13 +55,58 @@ std::string LibzipArchive(const std::vector<ZipEntry>& entries) {
   return bytes;
 }
 
+std::uint32_t Le(const std::string& b, std::size_t at, int bytes) {
+  std::uint32_t v = 0;
+  for (int i = bytes - 1; i >= 0; --i) v = (v << 8) | static_cast<unsigned char>(b.at(at + i));
+  return v;
+}
+
+// An archive's central directory, every field but the compressed size and the offset (which
+// depend on the compressor), one line an entry; and whether each local header repeats it.
+std::string Directory(const std::string& zip) {
+  if (zip.size() < 22) return "too short";
+  const std::size_t end = zip.size() - 22;
+  if (Le(zip, end, 4) != 0x06054b50) return "no end record";
+  std::string out = "entries " + std::to_string(Le(zip, end + 10, 2)) + "\n";
+  std::size_t at = Le(zip, end + 16, 4);
+  for (std::uint32_t i = 0; i < Le(zip, end + 10, 2); ++i) {
+    if (Le(zip, at, 4) != 0x02014b50) return out + "bad central header";
+    const std::uint32_t name_len = Le(zip, at + 28, 2), extra = Le(zip, at + 30, 2),
+                        comment = Le(zip, at + 32, 2), local = Le(zip, at + 42, 4);
+    const std::string name = zip.substr(at + 46, name_len);
+    // Made by, needed, flags, method, time, date, checksum, size, lengths, disk, attributes.
+    for (auto [field, bytes] : {std::pair{4, 2},
+                                {6, 2},
+                                {8, 2},
+                                {10, 2},
+                                {12, 2},
+                                {14, 2},
+                                {16, 4},
+                                {24, 4},
+                                {28, 2},
+                                {30, 2},
+                                {32, 2},
+                                {34, 2},
+                                {36, 2},
+                                {38, 4}})
+      out += std::to_string(Le(zip, at + field, bytes)) + " ";
+    out += name + "\n";
+    // The local header: the same version, flags, method, time, checksum and sizes, no extra.
+    if (Le(zip, local, 4) != 0x04034b50 || zip.compare(local + 4, 26, zip, at + 6, 26) != 0 ||
+        zip.compare(local + 30, name_len, name) != 0)
+      out += "local header of " + name + " differs\n";
+    at += 46 + name_len + extra + comment;
+  }
+  return out;
+}
+
 // The archive written, compared with libzip's and read back entry by entry.
 void ExpectWrittenAsLibzipDid(const std::vector<ZipEntry>& entries, const std::string& what) {
   SCOPED_TRACE(what);
   std::string error;
   std::optional<std::string> zip = WriteZip(entries, 1, kTime, error);
   ASSERT_TRUE(zip) << error;
-  EXPECT_TRUE(*zip == LibzipArchive(entries)) << "bytes differ from libzip's";
+  EXPECT_EQ(Directory(*zip), Directory(LibzipArchive(entries)));
   // Package needs [Content_Types].xml; libzip is asked directly for the others.
   zip_error_t ze;
   zip_error_init(&ze);
@@ -90,7 +137,7 @@ std::vector<ZipEntry> EntriesOf(const Package& pkg) {
   return entries;
 }
 
-TEST(ZipWrite, SameArchivesAsLibzip) {
+TEST(ZipWrite, LaidOutAsLibzipDid) {
   std::mt19937 random(7);
   std::string noise(300 << 10, '\0');  // does not compress; big enough for the second thread
   for (char& c : noise) c = static_cast<char>(random());
