@@ -1078,10 +1078,14 @@ std::optional<Diagnostic> DxfDocument::SaveAs(const std::filesystem::path& path)
   std::string buffer;
   buffer.reserve(kBuffer);
   int write_error = Injected("write");
-  auto flush = [&]() {
+  // The disk starts writing every few megabytes while the rest is being formed, so that the
+  // flush at the end waits for the last ones only.
+  constexpr off_t kWriteBehind = 4 << 20;
+  off_t written = 0, sent_to_disk = 0;
+  auto put = [&](std::string_view bytes) {
     size_t done = 0;
-    while (!write_error && done < buffer.size()) {
-      const ssize_t n = ::write(fd, buffer.data() + done, buffer.size() - done);
+    while (!write_error && done < bytes.size()) {
+      const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
       if (n < 0) {
         if (errno == EINTR) continue;
         write_error = errno;
@@ -1089,22 +1093,21 @@ std::optional<Diagnostic> DxfDocument::SaveAs(const std::filesystem::path& path)
       }
       done += static_cast<size_t>(n);
     }
+    written += static_cast<off_t>(done);
+    if (written - sent_to_disk >= kWriteBehind) {
+      (void)::sync_file_range(fd, sent_to_disk, written - sent_to_disk, SYNC_FILE_RANGE_WRITE);
+      sent_to_disk = written;
+    }
+  };
+  auto flush = [&]() {
+    put(buffer);
     buffer.clear();
   };
   auto sink = [&](std::string_view piece) {
     if (write_error) return;
     if (piece.size() >= kBuffer) {
       flush();
-      size_t done = 0;
-      while (!write_error && done < piece.size()) {
-        const ssize_t n = ::write(fd, piece.data() + done, piece.size() - done);
-        if (n < 0) {
-          if (errno == EINTR) continue;
-          write_error = errno;
-          break;
-        }
-        done += static_cast<size_t>(n);
-      }
+      put(piece);
       return;
     }
     if (buffer.size() + piece.size() > buffer.capacity()) flush();
