@@ -552,6 +552,10 @@ int Session::Run() {
     previous_lines_ = SetMessageBoxLineSource(std::make_shared<HostLineSource>(
         input_.get(), options_.script.empty() && !options_.shortcut && ::isatty(0) == 1));
     if (options_.quiet) SetPromptEcho(false);
+    // The applications' libraries are loaded while the drawing is still being read; they start
+    // once it is open, as before.
+    if (early_drawing)
+      for (const fs::path& app : options_.apps) apps_.Map(app.wstring());
     if (OpenDrawing(options_.drawing) == nullptr) status = 1;
   }
   if (status == 0) {

@@ -42,12 +42,11 @@ void AppLoader::Release(App& app) {
   FreeLibrary(app.module);
 }
 
-bool AppLoader::Load(const std::wstring& path, std::size_t open_drawings, std::wstring* error) {
+std::unique_ptr<AppLoader::App> AppLoader::Attach(const std::wstring& path, std::wstring* error) {
   auto fail = [&](const std::wstring& why) {
     if (error) *error = why;
-    return false;
+    return nullptr;
   };
-  if (Find(path) != nullptr) return fail(L"\"" + FileName(path) + L"\" is already loaded.");
   auto app = std::make_unique<App>();
   app->path = path;
   app->module = LoadLibraryW(path.c_str());
@@ -76,6 +75,41 @@ bool AppLoader::Load(const std::wstring& path, std::size_t open_drawings, std::w
     FreeLibrary(app->module);
     return fail(L"Unable to load " + path + L": the application refused to start" +
                 (why.empty() ? L"." : L" (" + Utf8ToWide(why) + L")."));
+  }
+  return app;
+}
+
+void AppLoader::Map(const std::wstring& path) {
+  if (Find(path) != nullptr || refused_.count(path) != 0) return;
+  for (const auto& app : mapped_)
+    if (app->path == path) return;
+  std::wstring why;
+  if (std::unique_ptr<App> app = Attach(path, &why))
+    mapped_.push_back(std::move(app));
+  else
+    refused_[path] = why;
+}
+
+bool AppLoader::Load(const std::wstring& path, std::size_t open_drawings, std::wstring* error) {
+  auto fail = [&](const std::wstring& why) {
+    if (error) *error = why;
+    return false;
+  };
+  if (Find(path) != nullptr) return fail(L"\"" + FileName(path) + L"\" is already loaded.");
+  std::unique_ptr<App> app;
+  if (auto at = std::find_if(mapped_.begin(), mapped_.end(),
+                             [&](const auto& mapped) { return mapped->path == path; });
+      at != mapped_.end()) {
+    app = std::move(*at);
+    mapped_.erase(at);
+  } else if (auto refused = refused_.find(path); refused != refused_.end()) {
+    const std::wstring why = refused->second;
+    refused_.erase(refused);
+    return fail(why);
+  } else {
+    std::wstring why;
+    app = Attach(path, &why);
+    if (!app) return fail(why);
   }
   Linker()->Add(&app->packet, path);
   App& added = *apps_.emplace_back(std::move(app));
@@ -122,6 +156,15 @@ void AppLoader::UnloadAll() {
     Release(app);
     apps_.pop_back();
   }
+  // Attached ahead and never started: detached, the libraries let go.
+  while (!mapped_.empty()) {
+    App& app = *mapped_.back();
+    if (app.dll_main)
+      app.dll_main(reinterpret_cast<HINSTANCE>(app.module), DLL_PROCESS_DETACH, nullptr);
+    FreeLibrary(app.module);
+    mapped_.pop_back();
+  }
+  refused_.clear();
 }
 
 std::vector<std::wstring> AppLoader::Loaded() const {

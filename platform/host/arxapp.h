@@ -14,6 +14,7 @@
 // Threads: the host's main thread.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -46,6 +47,11 @@ class AppLoader {
   /// an error (it is then unloaded); loading one already loaded only says so. Sends
   /// kLoadDwgMsg for each of `open_drawings`.
   bool Load(const std::wstring& path, std::size_t open_drawings, std::wstring* error);
+  /// The first half of Load, done ahead: the library is loaded and attached (DllMain) but the
+  /// application not started, so that the loading overlaps other work (the drawing being read).
+  /// The Load of the same path starts it, or reports why the library could not be had.
+  /// Libraries mapped and never loaded are let go by UnloadAll.
+  void Map(const std::wstring& path);
   /// Unloads an application by path or file name (kUnloadAppMsg, then DllMain detach and the
   /// library). False with `error` when it is not loaded or is locked.
   bool Unload(const std::wstring& name, std::wstring* error);
@@ -63,7 +69,11 @@ class AppLoader {
   App* Find(const std::wstring& name);
   AcRx::AppRetCode Call(App& app, AcRx::AppMsgCode message);
   void Release(App& app);
+  // The library at `path` loaded and attached; null with `error` when it cannot be.
+  std::unique_ptr<App> Attach(const std::wstring& path, std::wstring* error);
   std::vector<std::unique_ptr<App>> apps_;
+  std::vector<std::unique_ptr<App>> mapped_;      // attached by Map, not yet started
+  std::map<std::wstring, std::wstring> refused_;  // why Map could not attach a path
   void* current_ = nullptr;
 };
 

@@ -78,5 +78,41 @@ TEST(AppLoader, RefusalsSayWhy) {
   EXPECT_TRUE(loader.Loaded().empty());
 }
 
+TEST(AppLoader, MappedAheadStartsAtLoadAndTellsItsRefusalThen) {
+  LogFile log;
+  std::wstring error;
+  const std::wstring app = Utf8ToWide(SW_TEST_APP);
+  {
+    AppLoader loader;
+    loader.Map(app);
+    loader.Map(app);  // once is enough
+    EXPECT_EQ(log.Lines(), "attach ");
+    EXPECT_TRUE(loader.Loaded().empty());  // attached, not started
+    ASSERT_TRUE(loader.Load(app, 1, &error)) << WideToUtf8(error);
+    EXPECT_EQ(log.Lines(), "attach init loaddwg ");
+    loader.UnloadAll();
+    EXPECT_EQ(log.Lines(), "attach init loaddwg unload detach ");
+  }
+  {
+    // Never started (the drawing could not be opened): let go at the end, without messages.
+    LogFile again;
+    AppLoader loader;
+    loader.Map(app);
+    loader.UnloadAll();
+    EXPECT_EQ(again.Lines(), "attach detach ");
+    ASSERT_TRUE(loader.Load(app, 0, &error)) << WideToUtf8(error);  // loads afresh later
+    loader.UnloadAll();
+  }
+  // A refusal found ahead is told by the Load, once; the next Load tries again.
+  AppLoader loader;
+  loader.Map(Utf8ToWide(SW_TEST_APP_OLD));
+  EXPECT_FALSE(loader.Load(Utf8ToWide(SW_TEST_APP_OLD), 0, &error));
+  EXPECT_NE(error.find(L"another release"), std::wstring::npos) << WideToUtf8(error);
+  error.clear();
+  EXPECT_FALSE(loader.Load(Utf8ToWide(SW_TEST_APP_OLD), 0, &error));
+  EXPECT_NE(error.find(L"another release"), std::wstring::npos) << WideToUtf8(error);
+  EXPECT_TRUE(loader.Loaded().empty());
+}
+
 }  // namespace
 }  // namespace sheetwise::host
