@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <future>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <thread>
 
@@ -51,14 +52,12 @@ std::vector<std::shared_ptr<PrefetchedLoad::State>>& Unclaimed() {
   return *pending;
 }
 
-// Takes `state` out of the unclaimed ones; false when it was not there any more.
-bool Claim(const std::shared_ptr<PrefetchedLoad::State>& state) {
+// Takes `state` out of the unclaimed ones, if a Load has not taken it already.
+void Forget(const std::shared_ptr<PrefetchedLoad::State>& state) {
   std::lock_guard lock(g_mutex);
   auto& pending = Unclaimed();
   const auto at = std::find(pending.begin(), pending.end(), state);
-  if (at == pending.end()) return false;
-  pending.erase(at);
-  return true;
+  if (at != pending.end()) pending.erase(at);
 }
 
 }  // namespace
@@ -77,14 +76,18 @@ PrefetchedLoad::PrefetchedLoad(std::filesystem::path path) {
   } catch (const std::system_error&) {
     return;  // no thread to spare: Load reads the file itself
   }
-  std::lock_guard lock(g_mutex);
-  Unclaimed().push_back(state);
-  state_ = std::move(state);
+  state_ = state;  // joined by the destructor from now on
+  try {
+    std::lock_guard lock(g_mutex);
+    Unclaimed().push_back(std::move(state));
+  } catch (const std::bad_alloc&) {
+    // Not to be found: Load reads the file itself.
+  }
 }
 
 PrefetchedLoad::~PrefetchedLoad() {
   if (!state_) return;
-  (void)Claim(state_);
+  Forget(state_);
   state_->thread.join();
 }
 

@@ -158,10 +158,7 @@ void AppLoader::UnloadAll() {
   }
   // Attached ahead and never started: detached, the libraries let go.
   while (!mapped_.empty()) {
-    App& app = *mapped_.back();
-    if (app.dll_main)
-      app.dll_main(reinterpret_cast<HINSTANCE>(app.module), DLL_PROCESS_DETACH, nullptr);
-    FreeLibrary(app.module);
+    Release(*mapped_.back());
     mapped_.pop_back();
   }
   refused_.clear();

@@ -3,7 +3,7 @@
 // it comes, while the caller makes the next; WriteZip does the same for parts that are all at
 // hand. The archive is laid out as libzip laid out the workbooks this program wrote before
 // (no extra fields, no data descriptors, Unix attributes 0666, local-time DOS timestamps), so
-// readers see the same entries in the same order, and the same bytes for the same parts.
+// readers see the same entries in the same order; the parts are deflated by libdeflate.
 //
 //   std::string error;
 //   std::optional<std::string> zip = WriteZip(entries, 1, mtime, error);
