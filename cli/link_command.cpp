@@ -1,43 +1,19 @@
 #include "cli/link_command.h"
 
-#include <sys/stat.h>
-
 #include <filesystem>
 #include <string>
 
 #include "cli/session.h"
 #include "platform/host/docman.h"
 #include "platform/win/codepage.h"
+#include "platform/win/file_version.h"
 #include "platform/win/module.h"
 
 namespace sheetwise::cli {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-// One version of a file on disk: another program's save brings another inode, size or time.
-struct FileVersion {
-  bool exists = false;
-  dev_t dev = 0;
-  ino_t ino = 0;
-  off_t size = 0;
-  timespec mtime{};
-
-  static FileVersion Of(const fs::path& path) {
-    struct stat st {};
-    FileVersion v;
-    if (::stat(path.c_str(), &st) != 0) return v;
-    v = {true, st.st_dev, st.st_ino, st.st_size, st.st_mtim};
-    return v;
-  }
-  bool operator==(const FileVersion& o) const {
-    return exists == o.exists && dev == o.dev && ino == o.ino && size == o.size &&
-           mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec;
-  }
-};
-
-}  // namespace
+using win::FileVersion;
 
 int RunLinkCommand(int argc, char** argv, const char* application, std::FILE* out, std::FILE* err) {
   if (argc != 2) {

@@ -11,34 +11,24 @@
 
 #include "platform/dxf/document.h"
 #include "platform/dxf/document_internal.h"
+#include "platform/win/file_version.h"
 
 namespace sheetwise::dxf {
 namespace {
 
-// What tells one file from another, or the same file rewritten.
-struct FileIdentity {
-  dev_t device = 0;
-  ino_t inode = 0;
-  off_t size = 0;
-  timespec modified{};
-  bool operator==(const FileIdentity& o) const {
-    return device == o.device && inode == o.inode && size == o.size &&
-           modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec;
-  }
-};
-
-// Regular files only: reading a pipe or a device ahead would take its bytes from a later reader.
-std::optional<FileIdentity> IdentityOf(const std::filesystem::path& path) {
+// The file's version when it is a regular file: reading a pipe or a device ahead would take its
+// bytes from a later reader.
+std::optional<win::FileVersion> RegularFile(const std::filesystem::path& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
-  return FileIdentity{st.st_dev, st.st_ino, st.st_size, st.st_mtim};
+  return win::FileVersion::Of(st);
 }
 
 }  // namespace
 
 struct PrefetchedLoad::State {
   std::filesystem::path path;
-  std::optional<FileIdentity> identity;  // the file when its reading started
+  win::FileVersion version;  // the file when its reading started
   std::future<LoadResult> outcome;
   std::thread thread;
 };
@@ -63,11 +53,11 @@ void Forget(const std::shared_ptr<PrefetchedLoad::State>& state) {
 }  // namespace
 
 PrefetchedLoad::PrefetchedLoad(std::filesystem::path path) {
-  std::optional<FileIdentity> identity = IdentityOf(path);
-  if (!identity) return;
+  const std::optional<win::FileVersion> version = RegularFile(path);
+  if (!version) return;
   auto state = std::make_shared<State>();
   state->path = std::move(path);
-  state->identity = identity;
+  state->version = *version;
   std::packaged_task<LoadResult()> task(
       [state = state.get()] { return DxfDocument::ReadFile(state->path); });
   state->outcome = task.get_future();
@@ -104,7 +94,7 @@ std::optional<LoadResult> TakePrefetched(const std::filesystem::path& path) {
   }
   LoadResult read = found->outcome.get();
   // Changed since: the bytes read may be a mix of the old file and the new.
-  if (IdentityOf(path) != found->identity) return std::nullopt;
+  if (!(win::FileVersion::Of(path) == found->version)) return std::nullopt;
   return read;
 }
 

@@ -17,12 +17,14 @@
 #include <unistd.h>
 
 #include "platform/win/codepage.h"
+#include "platform/win/file_version.h"
 #include "platform/win/locale.h"
 #include "platform/win/registry_store_internal.h"
 #include "platform/win/shell.h"
 
 namespace {
 
+using sheetwise::win::FileVersion;
 using sheetwise::win::registry_internal::Key;
 using sheetwise::win::registry_internal::ParseError;
 using sheetwise::win::registry_internal::Store;
@@ -59,27 +61,9 @@ REGSAM NormalizeAccess(REGSAM access) {
   return access;
 }
 
-// Identifies one version of the file on disk: a rename always brings a new inode, and size and
-// modification time catch an editor that rewrites the file in place.
-struct FileIdentity {
-  dev_t dev = 0;
-  ino_t ino = 0;
-  off_t size = 0;
-  timespec mtime{};
-  bool exists = false;
-
-  static FileIdentity Of(const struct stat& st) {
-    return {st.st_dev, st.st_ino, st.st_size, st.st_mtim, true};
-  }
-  bool operator==(const FileIdentity& o) const {
-    return exists == o.exists && dev == o.dev && ino == o.ino && size == o.size &&
-           mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec;
-  }
-};
-
 // What one read of the file gave.
 struct FileState {
-  FileIdentity identity;
+  FileVersion identity;
   Store store;
   LONG error = ERROR_SUCCESS;  // ERROR_BADDB or ERROR_CANTREAD when the file is unusable
   std::string message;         // "PATH:LINE: what" for a damaged file
@@ -99,7 +83,7 @@ FileState ReadStoreFile(const std::string& path) {
   std::string text;
   bool ok = ::fstat(fd, &st) == 0;
   if (ok) {
-    state.identity = FileIdentity::Of(st);
+    state.identity = FileVersion::Of(st);
     char buffer[65536];
     while (true) {
       const ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -192,8 +176,8 @@ class Registry {
     }
     checked = checked_now;
     struct stat st {};
-    FileIdentity now;
-    if (::stat(current.c_str(), &st) == 0) now = FileIdentity::Of(st);
+    FileVersion now;
+    if (::stat(current.c_str(), &st) == 0) now = FileVersion::Of(st);
     if (current == path && now == file.identity && (now.exists || file.error == ERROR_SUCCESS)) {
       return;
     }
@@ -251,7 +235,7 @@ class Registry {
       if (ri::WriteFileAtomically(path, ri::SerializeStore(fresh.store), error)) {
         ri::RemoveStaleTemporaries(path);
         struct stat st {};
-        if (::stat(path.c_str(), &st) == 0) fresh.identity = FileIdentity::Of(st);
+        if (::stat(path.c_str(), &st) == 0) fresh.identity = FileVersion::Of(st);
       } else {
         std::fprintf(stderr, "error: %s\n", error.c_str());
         result = ERROR_CANTWRITE;
