@@ -2,7 +2,6 @@
 
 #include <sys/eventfd.h>
 #include <sys/inotify.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -70,33 +69,12 @@ class Factory : public IClassFactory {
   ULONG refs_ = 1;
 };
 
-struct FileStamp {
-  std::int64_t mtime_ns = 0;
-  std::uint64_t size = 0;
-  std::uint64_t inode = 0;
-  bool exists = false;
-};
-
-FileStamp Stamp(const std::filesystem::path& path) {
-  FileStamp s;
-  struct stat st;
-  if (::stat(path.c_str(), &st) == 0) {
-    s.exists = true;
-    s.mtime_ns = std::int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
-    s.size = static_cast<std::uint64_t>(st.st_size);
-    s.inode = static_cast<std::uint64_t>(st.st_ino);
-  }
-  return s;
-}
-
-void Remember(BookState& b, const FileStamp& s) {
-  b.file_mtime_ns = s.mtime_ns;
-  b.file_size = s.size;
-  b.file_inode = s.inode;
+void Remember(BookState& b, const win::FileVersion& version) {
+  b.file = version;
 }
 
 void Remember(BookState& b) {
-  Remember(b, Stamp(b.path));
+  Remember(b, win::FileVersion::Of(b.path));
 }
 
 void Watch(AppState& s, const std::filesystem::path& path) {
@@ -232,10 +210,8 @@ std::size_t Application::PollFileChanges(std::vector<std::string>* errors) {
   std::size_t changed = 0;
   for (const std::shared_ptr<BookState>& b : std::vector(s.books)) {
     if (b->path.empty()) continue;
-    const FileStamp now = Stamp(b->path);
-    if (!now.exists || (now.mtime_ns == b->file_mtime_ns && now.size == b->file_size &&
-                        now.inode == b->file_inode))
-      continue;
+    const win::FileVersion now = win::FileVersion::Of(b->path);
+    if (!now.exists || now == b->file) continue;
     // The version looked at is the one taken before reading: a writer that finishes while the
     // file is read leaves a newer version, read at the next poll. A file caught half-written is
     // thus read again once written; a damaged one stays as it was in memory.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/calc/application.h"
+#include "platform/win/file_version.h"
 #include "platform/xlsx/book.h"
 
 namespace sheetwise::calc {
@@ -38,10 +39,8 @@ struct BookState {
   std::unique_ptr<xlsx::Book> book;
   std::wstring name;
   std::filesystem::path path;  // the file it was read from or last saved to
-  // The file as this application last read or wrote it: a change of these is another program's.
-  std::int64_t file_mtime_ns = 0;
-  std::uint64_t file_size = 0;
-  std::uint64_t file_inode = 0;
+  // The file as this application last read or wrote it: another version is another program's.
+  win::FileVersion file;
   int next_sheet_number = 0;  // the number of the last "SheetN" this workbook gave
   std::unordered_map<const xlsx::Sheet*, SheetWidths> widths;
 };
