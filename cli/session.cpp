@@ -520,11 +520,14 @@ int Session::Run() {
         status = 1;
       }
       InstallInterruptHandler();
-      source_ =
-          std::make_unique<TerminalInput>(idle_pipe_[0], [this]() -> std::optional<std::wstring> {
+      // A Ctrl-C that comes while a change is applied or saved still ends the serving.
+      source_ = std::make_unique<TerminalInput>(
+          idle_pipe_[0],
+          [this]() -> std::optional<std::wstring> {
             if (depth_ == 0) Idle();
             return input_->PopQueued();
-          });
+          },
+          true);
     } else if (options_.shortcut) {
       // Nothing to read: a prompt inside the shortcut meets the end of input.
       source_ = std::make_unique<ScriptInput>();

@@ -46,8 +46,9 @@ bool TakeInterrupt() {
   return g_interrupted.exchange(false);
 }
 
-TerminalInput::TerminalInput(int fd, std::function<std::optional<std::wstring>()> idle)
-    : fd_(fd), idle_(std::move(idle)) {
+TerminalInput::TerminalInput(int fd, std::function<std::optional<std::wstring>()> idle,
+                             bool keep_interrupts)
+    : fd_(fd), idle_(std::move(idle)), keep_interrupts_(keep_interrupts) {
   win_internal::EnsureMessageQueue();
 }
 
@@ -55,7 +56,7 @@ TerminalInput::~TerminalInput() = default;
 
 std::optional<std::wstring> TerminalInput::ReadLine(const std::wstring&) {
   std::fflush(stdout);
-  TakeInterrupt();
+  if (!keep_interrupts_) TakeInterrupt();
   for (;;) {
     if (std::size_t nl = pending_.find('\n'); nl != std::string::npos) {
       std::string line = pending_.substr(0, nl);

@@ -28,7 +28,11 @@ namespace sheetwise::host {
 /// cancels it; end of input ends the session.
 class TerminalInput : public InputSource {
  public:
-  TerminalInput(int fd, std::function<std::optional<std::wstring>()> idle);
+  /// `keep_interrupts`: a Ctrl-C that came while no prompt waited answers the next prompt, as
+  /// serving until interrupted needs (it must end whenever the Ctrl-C comes); otherwise such a
+  /// Ctrl-C is dropped there, as it belonged to what ran before.
+  TerminalInput(int fd, std::function<std::optional<std::wstring>()> idle,
+                bool keep_interrupts = false);
   ~TerminalInput() override;
   std::optional<std::wstring> ReadLine(const std::wstring& prompt) override;
 
@@ -37,6 +41,7 @@ class TerminalInput : public InputSource {
   std::function<std::optional<std::wstring>()> idle_;
   std::string pending_;  // bytes read past the last line
   bool eof_ = false;
+  bool keep_interrupts_;
 };
 
 /// The lines of a script file. Each line read is echoed after its prompt, as the host shows a
