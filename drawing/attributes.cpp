@@ -2,6 +2,7 @@
 
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "drawing/dbobject_internal.h"
@@ -40,23 +41,58 @@ bool AppendDefinitions(AcDbObjectId block_id, AttInfoArray& list) {
   return true;
 }
 
+// A block's definitions as CollectAttributes starts from them, with their tags folded.
+struct Definitions {
+  bool read = false;  // the block record and its iterator could be opened
+  AttInfoArray list;
+  std::vector<std::wstring> folded_tags;
+};
+
+Definitions ReadDefinitions(AcDbObjectId block_id) {
+  Definitions d;
+  d.read = AppendDefinitions(block_id, d.list);
+  if (!d.read) return d;
+  d.folded_tags.reserve(d.list.size());
+  for (const AttInfo& info : d.list) d.folded_tags.push_back(FoldCase(info.tag));
+  return d;
+}
+
+// The definitions read so far, by block record, while an AttributeDefinitionsReuse lives.
+std::unordered_map<AcDbObjectId, Definitions>* g_reused = nullptr;
+
 }  // namespace
+
+AttributeDefinitionsReuse::AttributeDefinitionsReuse() : outermost_(g_reused == nullptr) {
+  if (outermost_) g_reused = new std::unordered_map<AcDbObjectId, Definitions>;
+}
+
+AttributeDefinitionsReuse::~AttributeDefinitionsReuse() {
+  if (!outermost_) return;
+  delete g_reused;
+  g_reused = nullptr;
+}
 
 bool CollectAttributes(const AcDbBlockReference* blockReference, AttInfoArray& list) {
   if (blockReference == nullptr) return false;
-  const std::size_t first = list.size();
-  if (!AppendDefinitions(blockReference->blockTableRecord(), list)) {
-    list.resize(first);
-    return false;
+  const AcDbObjectId block_id = blockReference->blockTableRecord();
+  Definitions fresh;
+  const Definitions* definitions = &fresh;
+  if (g_reused != nullptr) {
+    auto [at, added] = g_reused->try_emplace(block_id);
+    if (added) at->second = ReadDefinitions(block_id);
+    definitions = &at->second;
+  } else {
+    fresh = ReadDefinitions(block_id);
   }
-  const std::size_t definitions = list.size() - first;
+  if (!definitions->read) return false;
+  const std::size_t first = list.size();
+  list.insert(list.end(), definitions->list.begin(), definitions->list.end());
+  const std::size_t count = definitions->list.size();
+  const std::vector<std::wstring>& folded_tags = definitions->folded_tags;
   std::unique_ptr<AcDbObjectIterator> iterator(blockReference->attributeIterator());
   if (iterator == nullptr) return true;
   // Attributes beyond the number of definitions belong to definitions since removed from the
   // block: they update nothing, whatever their tag.
-  std::vector<std::wstring> folded_tags;
-  folded_tags.reserve(definitions);
-  for (std::size_t i = first; i < list.size(); ++i) folded_tags.push_back(FoldCase(list[i].tag));
   std::size_t opened = 0;
   for (iterator->start(); !iterator->done(); iterator->step()) {
     AcDbAttribute* attribute = nullptr;
@@ -64,10 +100,10 @@ bool CollectAttributes(const AcDbBlockReference* blockReference, AttInfoArray& l
         attribute == nullptr)
       continue;
     ClosedOnExit<AcDbAttribute> attribute_closer(attribute);
-    if (opened < definitions) {
+    if (opened < count) {
       const std::wstring tag = FoldCase(TakeHostString(attribute->tag()));
       const std::wstring text = TakeHostString(attribute->textString());
-      for (std::size_t i = 0; i < definitions; ++i)
+      for (std::size_t i = 0; i < count; ++i)
         if (folded_tags[i] == tag) list[first + i].value = text;
     }
     ++opened;

@@ -40,3 +40,18 @@ using AttInfoArray = std::vector<AttInfo>;
 /// iterator cannot be opened. Every object opened here is closed before it returns. Main
 /// thread.
 bool CollectAttributes(const AcDbBlockReference* blockReference, AttInfoArray& list);
+
+/// While one lives, CollectAttributes reads the attribute definitions of each block once and
+/// reuses them for the block's other references: for loops over many references of a drawing
+/// whose block definitions do not change meanwhile (an export). Main thread; one inside another
+/// changes nothing.
+class AttributeDefinitionsReuse {
+ public:
+  AttributeDefinitionsReuse();
+  ~AttributeDefinitionsReuse();
+  AttributeDefinitionsReuse(const AttributeDefinitionsReuse&) = delete;
+  AttributeDefinitionsReuse& operator=(const AttributeDefinitionsReuse&) = delete;
+
+ private:
+  bool outermost_;
+};

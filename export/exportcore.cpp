@@ -4,6 +4,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "drawing/attributes.h"
 #include "drawing/blockrefs.h"
 #include "drawing/layerfilter.h"
 #include "export/export_internal.h"
@@ -104,6 +105,8 @@ bool ExportBlockName(const wchar_t* blockName, const sheetwise::SettingsInfo& se
   std::vector<AcDbObjectId> refs = GatherReferences(record);
   if (LayerFilterOn && !refs.empty()) ApplyLayerFilter(refs);
   if (!SelectedBlockRefs.isEmpty() && !refs.empty()) ApplySelectionFilter(refs);
+  // An export only reads the drawing: a block's definitions are read for its first reference.
+  const AttributeDefinitionsReuse reuse;
   for (std::size_t i = 0; i < refs.size(); ++i) ExportOne(refs[i], settings, i == 0, blockName);
   return true;
 }
