@@ -187,13 +187,15 @@ std::optional<std::string> EntryData(std::string_view b, const ZipEntryInfo& e,
   return std::nullopt;
 }
 
+// A part that inflated to `got` bytes of its declared size.
+std::string ShortBy(std::size_t got, const ZipEntryInfo& e) {
+  return "truncated part: " + std::to_string(got) + " of " + std::to_string(e.size) + " bytes";
+}
+
 // Inflates `data` with zlib, which says what is wrong with a damaged stream: where it ended
 // short, or what it found.
 std::optional<std::string> InflateNamingDamage(std::string_view data, const ZipEntryInfo& e,
                                                std::string& out) {
-  auto short_by = [&](std::size_t got) {
-    return "truncated part: " + std::to_string(got) + " of " + std::to_string(e.size) + " bytes";
-  };
   z_stream z{};
   if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return "cannot start inflate";
   std::optional<std::string> why;
@@ -217,7 +219,7 @@ std::optional<std::string> InflateNamingDamage(std::string_view data, const ZipE
     }
     out_at += made;
     if (rc == Z_STREAM_END) {
-      if (out_at != out.size()) why = short_by(out_at);
+      if (out_at != out.size()) why = ShortBy(out_at, e);
       break;
     }
     if (rc != Z_OK && rc != Z_BUF_ERROR) {
@@ -225,7 +227,7 @@ std::optional<std::string> InflateNamingDamage(std::string_view data, const ZipE
       break;
     }
     if (used == 0 && made == 0) {  // the data ended before the deflate stream did
-      why = short_by(out_at);
+      why = ShortBy(out_at, e);
       break;
     }
   }
@@ -255,8 +257,7 @@ std::optional<std::string> Unpack(std::string_view data, const ZipEntryInfo& e, 
     const libdeflate_result rc = libdeflate_deflate_decompress_ex(
         d, data.data(), data.size(), out.data(), out.size(), nullptr, &made);
     if (rc == LIBDEFLATE_INSUFFICIENT_SPACE) return "part longer than its declared size";
-    if (rc == LIBDEFLATE_SUCCESS && made != out.size())
-      return "truncated part: " + std::to_string(made) + " of " + std::to_string(e.size) + " bytes";
+    if (rc == LIBDEFLATE_SUCCESS && made != out.size()) return ShortBy(made, e);
     if (rc != LIBDEFLATE_SUCCESS) {
       // Damaged or cut short: read again by zlib, whose account names which.
       if (auto why = InflateNamingDamage(data, e, out)) return why;
