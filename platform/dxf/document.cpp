@@ -203,6 +203,9 @@ Handle DxfDocument::Impl::HandleOf(std::span<const Tag> t) const {
 
 std::string_view Entity::Type() const {
   const auto& d = doc_->impl();
+  const std::uint32_t flags = d.records[id_].flags;
+  if (!(flags & Record::kOverlay) && (flags >> Record::kTypeShift) != 0)
+    return d.types[(flags >> Record::kTypeShift) - 1];
   const auto t = d.TagsOf(id_);
   if (t.empty() || t[0].code != kCodeType) return {};
   return Trimmed(d.Value(t[0]));

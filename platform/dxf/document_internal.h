@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <new>
@@ -106,6 +107,10 @@ struct Record {
   static constexpr std::uint32_t kOverlay = 1;  // tags live in overlays_[first]
   static constexpr std::uint32_t kErased = 2;
   static constexpr std::uint32_t kNew = 4;
+  // The high bits: 1 + the index of the record's type in Impl::types, as read (0: not known).
+  // Only a record read from the file has it; its tags change only by becoming an overlay.
+  static constexpr std::uint32_t kTypeShift = 16;
+  static constexpr std::uint32_t kMaxTypes = 0xFFFF;
 };
 
 enum class CodeStyle : std::uint8_t { kRightAligned3, kPlain };
@@ -132,6 +137,9 @@ struct DxfDocument::Impl {
   BlockVector<Tag> tags;
   std::vector<std::vector<Tag>> overlays;
   BlockVector<Record> records;
+  // The record types of the file, each once: a type is looked up for nearly every record the
+  // host touches, and reading it from the tags costs three scattered memory reads.
+  std::deque<std::string> types;
   RecordId first = kNoRecord;
   RecordId last = kNoRecord;
   std::vector<Section> sections;

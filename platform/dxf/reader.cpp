@@ -381,6 +381,7 @@ class Reader {
                                   Quote(value));
     }
     StartRecord(index, position);
+    d_.records.back().flags |= TypeIndex(type) << Record::kTypeShift;
     if (type == "ENDSEC") {
       in_section_ = false;
       d_.sections.back().end = static_cast<RecordId>(d_.records.size() - 1);
@@ -391,6 +392,17 @@ class Reader {
   std::string PositionText(std::uint32_t position) const {
     return d_.format == Format::kBinary ? "offset " + std::to_string(position)
                                         : "line " + std::to_string(position);
+  }
+
+  // 1 + the index of `type` in the document's types, added when new; 0 past kMaxTypes. Records
+  // of one type mostly come in runs (ATTRIBs after their INSERT), so the last one is tried first.
+  std::uint32_t TypeIndex(std::string_view type) {
+    if (last_type_ != 0 && d_.types[last_type_ - 1] == type) return last_type_;
+    for (std::size_t i = 0; i < d_.types.size(); ++i)
+      if (d_.types[i] == type) return last_type_ = static_cast<std::uint32_t>(i + 1);
+    if (d_.types.size() >= Record::kMaxTypes) return 0;
+    d_.types.emplace_back(type);
+    return last_type_ = static_cast<std::uint32_t>(d_.types.size());
   }
 
   void StartRecord(std::uint32_t first_tag, std::uint32_t position) {
@@ -550,6 +562,7 @@ class Reader {
   bool expect_section_name_ = false;
   bool done_ = false;
   std::uint32_t section_position_ = 0;
+  std::uint32_t last_type_ = 0;
 };
 
 }  // namespace
