@@ -738,6 +738,7 @@ void DetachFormula(Sheet::Data& data, std::uint32_t row, StoredCell& cell) {
 
 #define SW_CELL_SETTER_PROLOGUE                \
   if (!InRange(row, col)) return;              \
+  Changing();                                  \
   StoredCell& cell = data_->GetCell(row, col); \
   DetachFormula(*data_, row, cell);            \
   cell.raw_len = 0;                            \
@@ -793,8 +794,15 @@ void Sheet::ClearValue(std::uint32_t row, std::uint32_t col) {
 
 #undef SW_CELL_SETTER_PROLOGUE
 
+void Sheet::Changing() {
+  if (data_->ahead_busy.load(std::memory_order_acquire)) book_->impl_->ahead.Wait(*data_);
+  data_->ahead.reset();
+  ++data_->edits;
+}
+
 void Sheet::SetStyle(std::uint32_t row, std::uint32_t col, std::uint32_t style) {
   if (!InRange(row, col)) return;
+  Changing();
   StoredCell& cell = data_->GetCell(row, col);
   if (cell.has_style && cell.style == style) return;
   cell.style = style;
@@ -806,6 +814,7 @@ void Sheet::SetStyle(std::uint32_t row, std::uint32_t col, std::uint32_t style) 
 
 void Sheet::SetRowStyle(std::uint32_t row, std::uint32_t style) {
   if (row < 1 || row > kMaxRow) return;
+  Changing();
   Row& r = data_->rows.Get(row);
   r.style = style;
   r.tag_changed = true;
@@ -832,6 +841,7 @@ const CellComment* Sheet::Comment(std::uint32_t row, std::uint32_t col) const {
 void Sheet::SetComment(std::uint32_t row, std::uint32_t col, std::string_view text,
                        std::string_view author) {
   if (!InRange(row, col)) return;
+  Changing();
   CellComment& c = data_->comments[Data::Key(row, col)];
   if (c.row != 0 && c.text == text) return;
   const bool is_new = c.row == 0;
@@ -857,6 +867,7 @@ std::optional<double> Sheet::ColumnWidth(std::uint32_t col) const {
 
 void Sheet::SetColumnWidth(std::uint32_t col, double width) {
   if (col < 1 || col > kMaxColumn) return;
+  Changing();
   auto& cols = data_->columns;
   for (std::size_t i = 0; i < cols.size(); ++i) {
     ColumnInfo& c = cols[i];
@@ -990,9 +1001,12 @@ std::size_t Book::active_sheet() const {
 
 void Book::SetActiveSheet(std::size_t index) {
   if (index >= impl_->sheets.size() || index == impl_->active) return;
+  const std::size_t left = impl_->active;
   impl_->active = index;
   impl_->sheets_changed = true;
   impl_->modified = true;
+  // The sheet left is likely finished (an export moves on to the next block name's sheet).
+  if (left < impl_->sheets.size()) impl_->ahead.Start(impl_->sheets[left]);
 }
 
 bool Book::date1904() const {
@@ -1051,6 +1065,8 @@ std::string Book::Serialize() {
 }
 
 std::vector<CellChange> Book::Replace(std::unique_ptr<Book> fresh) {
+  impl_->ahead.WaitAll();
+  fresh->impl_->ahead.WaitAll();
   std::vector<CellChange> changes;
   auto compare = [&changes](const Sheet* before, const Sheet* after, const std::string& name) {
     std::vector<std::pair<std::uint32_t, std::uint32_t>> cells;

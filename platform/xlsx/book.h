@@ -125,6 +125,8 @@ class Sheet {
  private:
   friend class Book;
   friend class BookImpl;
+  // Before any change: waits for the sheet's parts being made ahead and drops them.
+  void Changing();
   Book* book_;
   std::string name_;
   SheetKind kind_;

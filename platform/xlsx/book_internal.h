@@ -3,10 +3,14 @@
 #pragma once
 
 #include <array>
+#include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -15,6 +19,7 @@
 
 #include "platform/xlsx/book.h"
 #include "platform/xlsx/xml_internal.h"
+#include "platform/xlsx/zip_write.h"
 
 namespace sheetwise::xlsx {
 
@@ -95,6 +100,16 @@ struct SharedFormula {
   std::string ref;                 // the group's range
 };
 
+/// A new sheet's part and its notes part, written and deflated on the book's helper thread after
+/// the program moved on to another sheet (AheadWriter). The save takes them while the sheet is
+/// unchanged since. The notes' drawing is not among them: its shape ids follow the sheet's
+/// position at the save, and an export adds each sheet before the one it left.
+struct AheadParts {
+  std::uint64_t edits = 0;    // Sheet::Data::edits they were made from
+  std::string legacy_rel_id;  // the notes' relationship the sheet part names; empty: no notes
+  Packed sheet, comments;     // comments only with notes
+};
+
 struct Sheet::Data {
   // The sheet as the workbook part lists it.
   std::string part;    // "xl/worksheets/sheet1.xml"; empty for a new sheet
@@ -126,6 +141,13 @@ struct Sheet::Data {
   bool columns_changed = false;
   std::string sheet_rels_part;  // assigned at the first save that needs it
 
+  // Every change of cells, comments or columns counts (Sheet::Changing).
+  std::uint64_t edits = 0;
+  // True from the moment the sheet is handed to the AheadWriter until its parts are made. The
+  // helper thread only reads the sheet meanwhile, and nothing changes it: a change waits.
+  std::atomic<bool> ahead_busy{false};
+  std::optional<AheadParts> ahead;  // written by the helper while ahead_busy
+
   static std::uint64_t Key(std::uint32_t row, std::uint32_t col) {
     return (std::uint64_t{row} << 16) | col;
   }
@@ -142,6 +164,45 @@ struct StyleRecipe {
   std::string format;  // new number format code, or empty
   int bold = -1;       // 0/1: new boldness; -1: unchanged
 };
+
+/// Writes and deflates new sheets' parts on a helper thread while the program works on
+/// another sheet: an export fills one sheet per block name, and each finished sheet is then
+/// ready for the save. Only the owning thread calls it; the helper reads a sheet while its
+/// ahead_busy is set and writes only its `ahead`.
+class AheadWriter {
+ public:
+  AheadWriter() = default;
+  /// Drops what is queued and waits for the sheet being written.
+  ~AheadWriter();
+  AheadWriter(const AheadWriter&) = delete;
+  AheadWriter& operator=(const AheadWriter&) = delete;
+
+  /// Queues `sheet` unless it is not worth it or cannot be written ahead.
+  void Start(const std::shared_ptr<Sheet>& sheet);
+  /// Returns once the helper is done with `data`.
+  void Wait(const Sheet::Data& data);
+  /// Returns once the helper is done with every sheet queued.
+  void WaitAll();
+
+ private:
+  struct Job {
+    std::shared_ptr<Sheet> sheet;
+  };
+  void Run();
+
+  std::mutex mutex_;
+  std::condition_variable wake_;  // a job came, or the writer stops
+  std::condition_variable done_;  // a job ended
+  std::deque<Job> jobs_;
+  bool running_ = false;  // the helper is making a job's parts
+  bool stop_ = false;
+  std::thread helper_;
+};
+
+/// The parts of a new sheet as the save would write them, deflated: nullopt when some cell or
+/// note needs the book (a formula, an inline text) or the sheet came from a file. Reads only
+/// `data`.
+std::optional<AheadParts> MakeAheadParts(const Sheet::Data& data, PartPacker& packer);
 
 class BookImpl {
  public:
@@ -186,6 +247,8 @@ class BookImpl {
   std::map<std::tuple<std::uint32_t, std::string, int>, std::uint32_t, DerivedLess> derived;
 
   bool modified = false;
+  // Last, so that it stops before the sheets and strings it might still read go.
+  AheadWriter ahead;
 
   std::uint32_t AddShared(std::string_view text);
   std::uint32_t AddOther(std::string_view text);

@@ -120,9 +120,70 @@ struct SheetPlan {
   std::optional<bool> tab_selected;  // the sheet's view must (not) be selected
 };
 
+// A cell set since the part was read, without a formula and with no text outside the shared
+// table (a number, a shared text, a logical, or nothing but a style), in a part without a
+// namespace prefix: most cells of a new sheet. They need nothing of the book to be written.
+bool IsPlainCell(const Sheet::Data& data, std::uint32_t row, const StoredCell& c) {
+  return c.raw_len == 0 && c.formula == kNone && c.shared_index == kNone && data.prefix.empty() &&
+         row >= 1 && row <= kMaxRow && c.col >= 1 && c.col <= kMaxColumn &&
+         (c.kind == ValueKind::kNumber || c.kind == ValueKind::kBool ||
+          c.kind == ValueKind::kEmpty || (c.kind == ValueKind::kText && !(c.text & kOtherString)));
+}
+
+// A plain cell in one piece, as this runs for every cell: the same bytes as WriteCell's general
+// path.
+void WritePlainCell(std::uint32_t row, const StoredCell& c, std::string& out) {
+  char buf[96];
+  char* at = buf;
+  auto put = [&at](std::string_view s) {
+    std::memcpy(at, s.data(), s.size());
+    at += s.size();
+  };
+  auto put_uint = [&at](std::uint64_t v) { at = std::to_chars(at, at + 24, v).ptr; };
+  put("<c r=\"");
+  char letters[4];
+  int n = 0;
+  for (std::uint32_t col = c.col; col > 0; col = (col - 1) / 26)
+    letters[n++] = static_cast<char>('A' + (col - 1) % 26);
+  while (n > 0) *at++ = letters[--n];
+  put_uint(row);
+  *at++ = '"';
+  if (c.has_style && c.style != 0) {
+    put(" s=\"");
+    put_uint(c.style);
+    *at++ = '"';
+  }
+  switch (c.kind) {
+    case ValueKind::kText:
+      put(" t=\"s\"><v>");
+      put_uint(c.text);
+      break;
+    case ValueKind::kBool:
+      put(" t=\"b\"><v>");
+      *at++ = c.number != 0 ? '1' : '0';
+      break;
+    case ValueKind::kNumber: {
+      put("><v>");
+      const auto [end, ec] = std::to_chars(at, at + 32, c.number);
+      if (ec == std::errc()) at = end;
+      break;
+    }
+    default:
+      put("/>");
+      out.append(buf, static_cast<std::size_t>(at - buf));
+      return;
+  }
+  put("</v></c>");
+  out.append(buf, static_cast<std::size_t>(at - buf));
+}
+
 // One cell of a changed sheet.
-void WriteCell(BookImpl& impl, const Sheet::Data& data, std::uint32_t row, const StoredCell& c,
+void WriteCell(BookImpl* impl, const Sheet::Data& data, std::uint32_t row, const StoredCell& c,
                std::string& out) {
+  if (IsPlainCell(data, row, c)) {
+    WritePlainCell(row, c, out);
+    return;
+  }
   const std::string_view raw =
       c.raw_len ? std::string_view(*data.bytes).substr(c.raw_begin, c.raw_len) : std::string_view();
   if (!raw.empty()) {
@@ -152,7 +213,7 @@ void WriteCell(BookImpl& impl, const Sheet::Data& data, std::uint32_t row, const
   std::string formula;
   if (c.formula != kNone) formula = data.formulas[c.formula];
   const bool follower = c.shared_index != kNone && !c.shared_master && c.formula == kNone;
-  std::string_view text = impl.Text(c.text);
+  std::string_view text = impl->Text(c.text);
   switch (c.kind) {
     case ValueKind::kText:
       out += formula.empty() && !follower ? " t=\"s\"" : " t=\"str\"";
@@ -200,7 +261,7 @@ void WriteCell(BookImpl& impl, const Sheet::Data& data, std::uint32_t row, const
       case ValueKind::kText:
         if (formula.empty() && !follower) {
           std::uint32_t index = c.text;
-          if (index & kOtherString) index = impl.AddShared(text);
+          if (index & kOtherString) index = impl->AddShared(text);
           AppendUint(out, index);
         } else {
           AppendXmlEscaped(out, text);
@@ -221,7 +282,8 @@ void WriteCell(BookImpl& impl, const Sheet::Data& data, std::uint32_t row, const
   out += "c>";
 }
 
-void WriteSheetData(BookImpl& impl, const Sheet::Data& data, std::string& out) {
+// `impl` may be null when every cell is plain (IsPlainCell).
+void WriteSheetData(BookImpl* impl, const Sheet::Data& data, std::string& out) {
   const std::string& p = data.prefix;
   out += '<';
   out += p;
@@ -312,7 +374,8 @@ constexpr std::string_view kAfterLegacyDrawing[] = {
     "legacyDrawingHF", "drawingHF",       "picture",    "oleObjects",
     "controls",        "webPublishItems", "tableParts", "extLst"};
 
-std::string WriteSheetPart(BookImpl& impl, const Sheet::Data& data, const SheetPlan& plan) {
+// `impl` may be null when every cell is plain (IsPlainCell).
+std::string WriteSheetPart(BookImpl* impl, const Sheet::Data& data, const SheetPlan& plan) {
   std::string out;
   if (data.bytes == nullptr) {
     std::size_t cells = 0;
@@ -441,6 +504,11 @@ class PartWriter {
   /// and its bytes freed, so that a big workbook's parts are not all held at once.
   void PutFinal(const std::string& name, std::string bytes) {
     zip_.Add(name, std::move(bytes));
+    final_.insert(name);
+  }
+  /// Puts a part in its final state, deflated already.
+  void PutPacked(const std::string& name, Packed packed) {
+    zip_.AddPacked(name, std::move(packed));
     final_.insert(name);
   }
   std::string_view Current(const std::string& name) const {
@@ -725,9 +793,128 @@ std::optional<std::string> Zip(const std::vector<std::pair<std::string, std::str
   return WriteZip(entries, kDeflateLevel, kEntryTime, error);
 }
 
+// The sheet's notes by row, then column, as the notes parts list them.
+std::vector<CellComment> SortedComments(const Sheet::Data& d) {
+  std::vector<CellComment> list;
+  list.reserve(d.comments.size());
+  for (const auto& [key, c] : d.comments) list.push_back(c);
+  std::sort(list.begin(), list.end(), [](const CellComment& a, const CellComment& b) {
+    return a.row != b.row ? a.row < b.row : a.col < b.col;
+  });
+  return list;
+}
+
+// The relationship id a new sheet's own relationships give its notes' drawing: the notes part
+// is related first ("rId1"), the drawing second.
+constexpr std::string_view kNewSheetVmlRelId = "rId2";
+
 }  // namespace
 
+std::optional<AheadParts> MakeAheadParts(const Sheet::Data& d, PartPacker& packer) {
+  if (d.bytes != nullptr || !d.prefix.empty() || !d.formulas.empty() || !d.shared.empty() ||
+      d.shapes_pending || !d.comment_parts.threaded.empty())
+    return std::nullopt;
+  bool plain = true;
+  d.rows.ForEach([&](std::uint32_t r, const Row& row) {
+    if (row.raw_len != 0) plain = false;
+    for (const StoredCell& c : row.cells) plain = plain && IsPlainCell(d, r, c);
+  });
+  if (!plain) return std::nullopt;
+  for (const auto& [key, c] : d.comments)
+    if (!c.raw_shape.empty() || !c.raw_note.empty() || c.threaded) return std::nullopt;
+
+  AheadParts parts;
+  parts.edits = d.edits;
+  if (d.comments_changed) {
+    parts.comments = packer.Pack(WriteCommentsPart(SortedComments(d)));
+    parts.legacy_rel_id = kNewSheetVmlRelId;
+  }
+  SheetPlan plan;
+  plan.tab_selected = false;
+  plan.legacy_rel_id = parts.legacy_rel_id;
+  parts.sheet = packer.Pack(WriteSheetPart(nullptr, d, plan));
+  return parts;
+}
+
+AheadWriter::~AheadWriter() {
+  {
+    std::lock_guard lock(mutex_);
+    stop_ = true;
+    for (Job& job : jobs_) job.sheet->data().ahead_busy.store(false, std::memory_order_release);
+    jobs_.clear();
+  }
+  wake_.notify_all();
+  if (helper_.joinable()) helper_.join();
+}
+
+void AheadWriter::Start(const std::shared_ptr<Sheet>& sheet) {
+  // Below this many cells a sheet is written at the save in less time than a thread costs.
+  constexpr std::size_t kWorthCells = 256;
+  Sheet::Data& d = sheet->data();
+  if (sheet->kind() != SheetKind::kWorksheet || d.bytes != nullptr ||
+      d.ahead_busy.load(std::memory_order_acquire) || (d.ahead && d.ahead->edits == d.edits))
+    return;
+  std::size_t cells = 0;
+  d.rows.ForEach([&cells](std::uint32_t, const Row& r) { cells += r.cells.size(); });
+  if (cells < kWorthCells) return;
+  {
+    std::lock_guard lock(mutex_);
+    if (stop_) return;
+    if (!helper_.joinable()) {
+      try {
+        helper_ = std::thread([this] { Run(); });
+      } catch (const std::exception&) {
+        return;  // no second thread: the save writes the sheet, as without one
+      }
+    }
+    d.ahead.reset();
+    d.ahead_busy.store(true, std::memory_order_relaxed);
+    jobs_.push_back({sheet});
+  }
+  wake_.notify_one();
+}
+
+void AheadWriter::Wait(const Sheet::Data& data) {
+  std::unique_lock lock(mutex_);
+  done_.wait(lock, [&data] { return !data.ahead_busy.load(std::memory_order_acquire); });
+}
+
+void AheadWriter::WaitAll() {
+  std::unique_lock lock(mutex_);
+  done_.wait(lock, [this] { return jobs_.empty() && !running_; });
+}
+
+void AheadWriter::Run() {
+  PartPacker packer(kDeflateLevel);
+  std::shared_ptr<Sheet> finished;
+  std::unique_lock lock(mutex_);
+  for (;;) {
+    wake_.wait(lock, [this] { return stop_ || !jobs_.empty(); });
+    if (stop_) return;
+    Job job = std::move(jobs_.front());
+    jobs_.pop_front();
+    running_ = true;
+    lock.unlock();
+    // A sheet that left the book meanwhile is let go here, outside the lock.
+    finished.reset();
+    Sheet::Data& d = job.sheet->data();
+    std::optional<AheadParts> parts;
+    try {
+      parts = MakeAheadParts(d, packer);
+    } catch (const std::exception&) {
+      parts.reset();  // out of memory: the save writes the sheet itself
+    }
+    d.ahead = std::move(parts);
+    finished = std::move(job.sheet);
+    lock.lock();
+    d.ahead_busy.store(false, std::memory_order_release);
+    running_ = false;
+    done_.notify_all();
+  }
+}
+
 std::string BookImpl::Serialize(std::optional<Error>* error) {
+  ahead.WaitAll();
   PartWriter w(*package);
   const std::string wb_part = workbook_part;
 
@@ -756,6 +943,12 @@ std::string BookImpl::Serialize(std::optional<Error>* error) {
     if (active != original_active || is_new) plan.tab_selected = i == active;
     bool write = is_new || d.cells_changed || d.columns_changed ||
                  (plan.tab_selected && (i == active || i == original_active));
+    // The parts made ahead, when they are what this save would write.
+    std::optional<AheadParts> made = std::move(d.ahead);
+    d.ahead.reset();
+    if (made && (!is_new || made->edits != d.edits || plan.tab_selected.value_or(false) ||
+                 made->legacy_rel_id.empty() == d.comments_changed))
+      made.reset();
     if (d.comments_changed && d.shapes_pending) {
       // The notes as read, now with their shapes: an unchanged note keeps its box. Comments
       // never move between cells, so the cell finds the note it was read as.
@@ -774,12 +967,6 @@ std::string BookImpl::Serialize(std::optional<Error>* error) {
       d.shapes_pending = false;
     }
     if (d.comments_changed) {
-      std::vector<CellComment> list;
-      list.reserve(d.comments.size());
-      for (const auto& [key, c] : d.comments) list.push_back(c);
-      std::sort(list.begin(), list.end(), [](const CellComment& a, const CellComment& b) {
-        return a.row != b.row ? a.row < b.row : a.col < b.col;
-      });
       SheetCommentParts& parts = d.comment_parts;
       if (parts.comments.empty()) {
         parts.comments = w.UniqueName("xl/comments", ".xml");
@@ -793,7 +980,14 @@ std::string BookImpl::Serialize(std::optional<Error>* error) {
       parts.vml_rel_id = w.AddRelationship(d.part, "vmlDrawing", parts.vml);
       w.AddContentType(parts.comments, kTypeComments);
       w.AddDefaultType("vml", kTypeVml);
-      w.PutFinal(parts.comments, WriteCommentsPart(list));
+      if (made && (made->legacy_rel_id != parts.vml_rel_id || !w.Current(parts.vml).empty() ||
+                   !parts.threaded.empty()))
+        made.reset();
+      const std::vector<CellComment> list = SortedComments(d);
+      if (made)
+        w.PutPacked(parts.comments, std::move(made->comments));
+      else
+        w.PutFinal(parts.comments, WriteCommentsPart(list));
       WriteResult vml =
           WriteVmlDrawing(list, w.Current(parts.vml), static_cast<std::uint32_t>(i + 1));
       if (vml.error) {
@@ -815,7 +1009,10 @@ std::string BookImpl::Serialize(std::optional<Error>* error) {
           FindElement(*d.bytes, d.prefix + "legacyDrawing") == std::string::npos)
         write = true;
     }
-    if (write) w.PutFinal(d.part, WriteSheetPart(*this, d, plan));
+    if (made && write)
+      w.PutPacked(d.part, std::move(made->sheet));
+    else if (write)
+      w.PutFinal(d.part, WriteSheetPart(this, d, plan));
   }
 
   // Shared strings after the sheets: writing cells may add the texts of inline cells.

@@ -27,12 +27,7 @@ constexpr std::uint32_t kUnixRegular0666 = 0100666u << 16;
 // Below this many bytes in all, a second thread costs more than it saves.
 constexpr std::size_t kThreadFloor = 256 << 10;
 
-struct Packed {
-  std::string data;        // the deflated bytes
-  std::uint32_t size = 0;  // their length: the directory needs it after the bytes are freed
-  std::uint32_t crc = 0;
-  std::string error;
-};
+}  // namespace
 
 // Raw deflate, as zip entries hold it; one compressor serves every entry a thread packs.
 class Deflater {
@@ -46,6 +41,7 @@ class Deflater {
   // and into room for deflate's bound only when that is not enough: room never written is never
   // faulted in, but the bound would be.
   void Pack(std::string_view in, Packed& out) {
+    out.raw_size = static_cast<std::uint32_t>(in.size());
     if (compressor_ == nullptr) {
       out.error = "cannot start deflate";
       return;
@@ -67,6 +63,18 @@ class Deflater {
  private:
   libdeflate_compressor* compressor_;
 };
+
+PartPacker::PartPacker(int level) : level_(level) {}
+PartPacker::~PartPacker() = default;
+
+Packed PartPacker::Pack(std::string_view bytes) {
+  if (!deflater_) deflater_ = std::make_unique<Deflater>(level_);
+  Packed packed;
+  deflater_->Pack(bytes, packed);
+  return packed;
+}
+
+namespace {
 
 bool ValidUtf8(std::string_view s) {
   for (std::size_t i = 0; i < s.size();) {
@@ -132,6 +140,7 @@ struct ZipStream::Job {
   std::string_view bytes;
   std::uint32_t raw_size = 0;
   Packed packed;
+  bool packed_already = false;  // AddPacked: nothing left to do
 };
 
 ZipStream::ZipStream(int level, std::time_t mtime) : level_(level), mtime_(mtime) {}
@@ -165,14 +174,23 @@ void ZipStream::AddView(std::string_view name, std::string_view bytes) {
   Queue(std::move(job));
 }
 
+void ZipStream::AddPacked(std::string_view name, Packed packed) {
+  auto job = std::make_unique<Job>();
+  job->name = std::string(name);
+  job->packed = std::move(packed);
+  job->packed_already = true;
+  Queue(std::move(job));
+}
+
 void ZipStream::Queue(std::unique_ptr<Job> job) {
-  std::string why = Refusal(job->name, job->bytes.size());
+  const std::size_t size = job->packed_already ? job->packed.raw_size : job->bytes.size();
+  std::string why = Refusal(job->name, size);
   if (!why.empty() || by_name_.count(job->name)) {
     if (first_error_.empty())
       first_error_ = !why.empty() ? why : "cannot add " + job->name + ": added twice";
     return;
   }
-  job->raw_size = static_cast<std::uint32_t>(job->bytes.size());
+  job->raw_size = static_cast<std::uint32_t>(size);
   added_bytes_ += job->bytes.size();
   by_name_.emplace(job->name, job.get());
   {
@@ -201,6 +219,7 @@ void ZipStream::Work() {
       if (next_ == jobs_.size()) return;
       job = jobs_[next_++].get();
     }
+    if (job->packed_already) continue;
     deflater.Pack(job->bytes, job->packed);
     std::string().swap(job->owned);  // its memory back now, not at the end
     job->bytes = {};

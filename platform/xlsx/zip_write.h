@@ -40,6 +40,32 @@ struct ZipEntry {
 /// ZIP64 records.
 inline constexpr std::uint64_t kMaxZipSize = 0xFFFFFFFFull;
 
+/// A part deflated ahead of its archive (PartPacker), to be added with ZipStream::AddPacked.
+struct Packed {
+  std::string data;            ///< the raw deflate bytes
+  std::uint32_t size = 0;      ///< their length, set by the archive
+  std::uint32_t crc = 0;       ///< CRC-32 of the part
+  std::uint32_t raw_size = 0;  ///< the part's length before deflating
+  std::string error;           ///< why it could not be deflated, or empty
+};
+
+class Deflater;
+
+/// Deflates parts as ZipStream does, for a thread that prepares parts before their archive
+/// exists. Keeps one compressor for every part it packs; used by one thread at a time.
+class PartPacker {
+ public:
+  explicit PartPacker(int level);
+  ~PartPacker();
+  PartPacker(const PartPacker&) = delete;
+  PartPacker& operator=(const PartPacker&) = delete;
+  Packed Pack(std::string_view bytes);
+
+ private:
+  int level_;
+  std::unique_ptr<Deflater> deflater_;
+};
+
 /// The entries as a zip archive, in the order given, each deflated at `level` (1-9) and dated
 /// `mtime` (as local time, in the DOS format). Fails (nullopt, `error` saying what and which
 /// entry) for a part or archive beyond kMaxZipSize, more than 65,535 entries, a name that is
@@ -60,6 +86,8 @@ class ZipStream {
   void Add(std::string_view name, std::string bytes);
   /// Adds a part whose bytes the caller keeps, unchanged, until Finish has returned.
   void AddView(std::string_view name, std::string_view bytes);
+  /// Adds a part a PartPacker of the same level deflated (its error, if any, fails Finish).
+  void AddPacked(std::string_view name, Packed packed);
   bool Has(std::string_view name) const;
 
   /// The archive with the parts in `order`, which names every part added, each once. Fails as
