@@ -7,6 +7,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -181,13 +182,18 @@ class AheadWriter {
   void Start(const std::shared_ptr<Sheet>& sheet);
   /// Returns once the helper is done with `data`.
   void Wait(const Sheet::Data& data);
-  /// Returns once the helper is done with every sheet queued.
+  /// Runs `task` on the helper thread, with the helper's packer; false when there is no helper
+  /// (the caller then does the work itself).
+  bool Post(std::function<void(PartPacker&)> task);
+  /// Returns once the helper is done with every sheet and task queued.
   void WaitAll();
 
  private:
   struct Job {
-    std::shared_ptr<Sheet> sheet;
+    std::shared_ptr<Sheet> sheet;           // a sheet to write ahead, or
+    std::function<void(PartPacker&)> task;  // a task of the save
   };
+  bool StartHelper();  // under mutex_
   void Run();
 
   std::mutex mutex_;

@@ -840,7 +840,8 @@ AheadWriter::~AheadWriter() {
   {
     std::lock_guard lock(mutex_);
     stop_ = true;
-    for (Job& job : jobs_) job.sheet->data().ahead_busy.store(false, std::memory_order_release);
+    for (Job& job : jobs_)
+      if (job.sheet) job.sheet->data().ahead_busy.store(false, std::memory_order_release);
     jobs_.clear();
   }
   wake_.notify_all();
@@ -859,19 +860,34 @@ void AheadWriter::Start(const std::shared_ptr<Sheet>& sheet) {
   if (cells < kWorthCells) return;
   {
     std::lock_guard lock(mutex_);
-    if (stop_) return;
-    if (!helper_.joinable()) {
-      try {
-        helper_ = std::thread([this] { Run(); });
-      } catch (const std::exception&) {
-        return;  // no second thread: the save writes the sheet, as without one
-      }
-    }
+    // No second thread: the save writes the sheet, as without one.
+    if (!StartHelper()) return;
     d.ahead.reset();
     d.ahead_busy.store(true, std::memory_order_relaxed);
-    jobs_.push_back({sheet});
+    jobs_.push_back({sheet, {}});
   }
   wake_.notify_one();
+}
+
+bool AheadWriter::Post(std::function<void(PartPacker&)> task) {
+  {
+    std::lock_guard lock(mutex_);
+    if (!StartHelper()) return false;
+    jobs_.push_back({nullptr, std::move(task)});
+  }
+  wake_.notify_one();
+  return true;
+}
+
+bool AheadWriter::StartHelper() {
+  if (stop_) return false;
+  if (helper_.joinable()) return true;
+  try {
+    helper_ = std::thread([this] { Run(); });
+  } catch (const std::exception&) {
+    return false;
+  }
+  return true;
 }
 
 void AheadWriter::Wait(const Sheet::Data& data) {
@@ -897,6 +913,17 @@ void AheadWriter::Run() {
     lock.unlock();
     // A sheet that left the book meanwhile is let go here, outside the lock.
     finished.reset();
+    if (job.task) {
+      try {
+        job.task(packer);
+      } catch (const std::exception&) {
+        // Out of memory: the task left its result unset, and the save makes it itself.
+      }
+      lock.lock();
+      running_ = false;
+      done_.notify_all();
+      continue;
+    }
     Sheet::Data& d = job.sheet->data();
     std::optional<AheadParts> parts;
     try {
@@ -929,6 +956,36 @@ std::string BookImpl::Serialize(std::optional<Error>* error) {
   std::uint32_t next_sheet_id = 1;
   for (auto& s : sheets) next_sheet_id = std::max(next_sheet_id, s->data_->sheet_id + 1);
 
+  // The parts made ahead, when they are what this save writes: those of a new sheet unchanged
+  // since, whose tab is not the selected one, with notes as when they were made.
+  auto usable = [this](std::size_t i) {
+    const Sheet::Data& d = *sheets[i]->data_;
+    return sheets[i]->kind() == SheetKind::kWorksheet && d.bytes == nullptr && d.ahead &&
+           d.ahead->edits == d.edits && i != active &&
+           d.ahead->legacy_rel_id.empty() != d.comments_changed;
+  };
+  // Their notes' drawings are written and deflated on the helper while this thread writes the
+  // rest: the shape ids follow each sheet's position now. Each task writes its own slot.
+  std::vector<std::optional<Packed>> drawings(sheets.size());
+  std::vector<bool> drawing_posted(sheets.size(), false);
+  // Whichever way this returns, the helper is done with the slots first.
+  struct WaitOnExit {
+    AheadWriter& writer;
+    ~WaitOnExit() { writer.WaitAll(); }
+  } wait_on_exit{ahead};
+  for (std::size_t i = 0; i < sheets.size(); ++i) {
+    if (!usable(i) || !sheets[i]->data_->comments_changed) continue;
+    const Sheet::Data* d = sheets[i]->data_.get();
+    std::optional<Packed>* slot = &drawings[i];
+    const auto block = static_cast<std::uint32_t>(i + 1);
+    drawing_posted[i] = ahead.Post([d, slot, block](PartPacker& packer) {
+      WriteResult vml = WriteVmlDrawing(SortedComments(*d), {}, block);
+      if (!vml.error) *slot = packer.Pack(vml.bytes);
+    });
+  }
+  // Drawings of the helper, put once it is done with them: (sheet, part name).
+  std::vector<std::pair<std::size_t, std::string>> posted_drawings;
+
   for (std::size_t i = 0; i < sheets.size(); ++i) {
     Sheet& s = *sheets[i];
     Sheet::Data& d = *s.data_;
@@ -943,12 +1000,9 @@ std::string BookImpl::Serialize(std::optional<Error>* error) {
     if (active != original_active || is_new) plan.tab_selected = i == active;
     bool write = is_new || d.cells_changed || d.columns_changed ||
                  (plan.tab_selected && (i == active || i == original_active));
-    // The parts made ahead, when they are what this save would write.
-    std::optional<AheadParts> made = std::move(d.ahead);
+    std::optional<AheadParts> made;
+    if (usable(i)) made = std::move(d.ahead);
     d.ahead.reset();
-    if (made && (!is_new || made->edits != d.edits || plan.tab_selected.value_or(false) ||
-                 made->legacy_rel_id.empty() == d.comments_changed))
-      made.reset();
     if (d.comments_changed && d.shapes_pending) {
       // The notes as read, now with their shapes: an unchanged note keeps its box. Comments
       // never move between cells, so the cell finds the note it was read as.
@@ -983,11 +1037,16 @@ std::string BookImpl::Serialize(std::optional<Error>* error) {
       if (made && (made->legacy_rel_id != parts.vml_rel_id || !w.Current(parts.vml).empty() ||
                    !parts.threaded.empty()))
         made.reset();
-      const std::vector<CellComment> list = SortedComments(d);
-      if (made)
+      if (made) {
         w.PutPacked(parts.comments, std::move(made->comments));
-      else
-        w.PutFinal(parts.comments, WriteCommentsPart(list));
+        w.PutPacked(d.part, std::move(made->sheet));
+        if (drawing_posted[i]) {
+          posted_drawings.emplace_back(i, parts.vml);
+          continue;
+        }
+      }
+      const std::vector<CellComment> list = SortedComments(d);
+      if (!made) w.PutFinal(parts.comments, WriteCommentsPart(list));
       WriteResult vml =
           WriteVmlDrawing(list, w.Current(parts.vml), static_cast<std::uint32_t>(i + 1));
       if (vml.error) {
@@ -1004,6 +1063,7 @@ std::string BookImpl::Serialize(std::optional<Error>* error) {
         }
         w.PutFinal(parts.threaded, std::move(threaded.bytes));
       }
+      if (made) continue;  // the sheet part was put with the notes
       plan.legacy_rel_id = parts.vml_rel_id;
       if (is_new || !d.bytes ||
           FindElement(*d.bytes, d.prefix + "legacyDrawing") == std::string::npos)
@@ -1106,6 +1166,21 @@ std::string BookImpl::Serialize(std::optional<Error>* error) {
       else
         calc.append_attribute("fullCalcOnLoad") = "1";
     }
+  }
+
+  ahead.WaitAll();
+  for (const auto& [i, part] : posted_drawings) {
+    if (drawings[i]) {
+      w.PutPacked(part, std::move(*drawings[i]));
+      continue;
+    }
+    WriteResult vml = WriteVmlDrawing(SortedComments(*sheets[i]->data_), w.Current(part),
+                                      static_cast<std::uint32_t>(i + 1));
+    if (vml.error) {
+      *error = package->MakeError(part, vml.error->message, vml.error->offset);
+      return {};
+    }
+    w.PutFinal(part, std::move(vml.bytes));
   }
 
   std::string why;
