@@ -168,8 +168,9 @@ struct StyleRecipe {
 
 /// Writes and deflates new sheets' parts on a helper thread while the program works on
 /// another sheet: an export fills one sheet per block name, and each finished sheet is then
-/// ready for the save. Only the owning thread calls it; the helper reads a sheet while its
-/// ahead_busy is set and writes only its `ahead`.
+/// ready for the save; a save also hands it tasks of its own. Only the owning thread calls it;
+/// the helper reads a sheet while its ahead_busy is set and writes only its `ahead`, and a
+/// task writes only its own result.
 class AheadWriter {
  public:
   AheadWriter() = default;
