@@ -3,6 +3,8 @@
 #include "platform/dxf/reader_internal.h"
 
 #include <cstring>
+#include <string_view>
+#include <unordered_map>
 
 #include "platform/dxf/group_codes.h"
 
@@ -398,11 +400,13 @@ class Reader {
   // of one type mostly come in runs (ATTRIBs after their INSERT), so the last one is tried first.
   std::uint32_t TypeIndex(std::string_view type) {
     if (last_type_ != 0 && d_.types[last_type_ - 1] == type) return last_type_;
-    for (std::size_t i = 0; i < d_.types.size(); ++i)
-      if (d_.types[i] == type) return last_type_ = static_cast<std::uint32_t>(i + 1);
+    if (const auto it = type_index_.find(type); it != type_index_.end())
+      return last_type_ = it->second;
     if (d_.types.size() >= Record::kMaxTypes) return 0;
-    d_.types.emplace_back(type);
-    return last_type_ = static_cast<std::uint32_t>(d_.types.size());
+    const std::string& added = d_.types.emplace_back(type);
+    last_type_ = static_cast<std::uint32_t>(d_.types.size());
+    type_index_.emplace(added, last_type_);  // the deque's strings never move
+    return last_type_;
   }
 
   void StartRecord(std::uint32_t first_tag, std::uint32_t position) {
@@ -563,6 +567,7 @@ class Reader {
   bool done_ = false;
   std::uint32_t section_position_ = 0;
   std::uint32_t last_type_ = 0;
+  std::unordered_map<std::string_view, std::uint32_t> type_index_;  // into d_.types
 };
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <optional>
 #include <string>
@@ -218,3 +219,29 @@ TEST(DxfLoad, NumbersAcceptedAndRefusedAlikeOnEveryPath) {
 }
 
 }  // namespace
+
+TEST(DxfLoad, RecordTypesAreAnsweredBeyondAnyNumberOfDistinctTypes) {
+  // More distinct record types than the reader keeps (65,535): every one is still answered,
+  // from the tags past that, and reading stays linear (a scan of the types for each record took
+  // seconds here, and grows with the square of the records).
+  constexpr int kTypes = 70000;
+  std::string entities;
+  for (int i = 0; i < kTypes; ++i) {
+    char handle[16];
+    std::snprintf(handle, sizeof handle, "%X", 0x100 + i);
+    entities += "  0\n T" + std::to_string(i) + " \n  5\n" + handle + "\n";
+  }
+  const std::string bytes =
+      "  0\nSECTION\n  2\nHEADER\n  9\n$ACADVER\n  1\nAC1015\n  9\n$HANDSEED\n  5\nFFFFF\n"
+      "  0\nENDSEC\n  0\nSECTION\n  2\nENTITIES\n" +
+      entities + "  0\nENDSEC\n  0\nEOF\n";
+  auto r = DxfDocument::Parse(bytes, "types.dxf");
+  ASSERT_TRUE(r) << r.error->ToString();
+  for (int i : {0, 1, 65000, 65533, 65534, 65535, kTypes - 1}) {
+    const RecordId id = r.document->FindByHandle(0x100 + i);
+    ASSERT_NE(id, kNoRecord) << i;
+    EXPECT_EQ(r.document->Get(id).Type(), "T" + std::to_string(i));
+  }
+  EXPECT_EQ(r.document->Get(r.document->FindByHandle(0x100)).Type(), "T0");
+  EXPECT_EQ(r.document->Serialize(), bytes);
+}
