@@ -127,15 +127,22 @@ bool Attribute(std::string_view attributes, std::string_view name, std::string_v
 std::size_t LessThanInAttribute(std::string_view xml) {
   std::size_t i = 0;
   const std::size_t n = xml.size();
+  // A comment, CDATA section or processing instruction: skipped to its end. One that never
+  // ends is malformed; the tags after its opening are still looked at, as a tree parser that
+  // recovers from it (or a scanner that cuts it out) reads them.
+  auto skip = [&xml](std::size_t at, std::string_view open, std::string_view close) {
+    const std::size_t end = xml.find(close, at + open.size());
+    return end != std::string_view::npos ? end : at + open.size();
+  };
   while (true) {
     i = xml.find('<', i);
     if (i == std::string_view::npos) return i;
     if (xml.compare(i, 4, "<!--") == 0) {
-      i = xml.find("-->", i + 4);
+      i = skip(i, "<!--", "-->");
     } else if (xml.compare(i, 9, "<![CDATA[") == 0) {
-      i = xml.find("]]>", i + 9);
+      i = skip(i, "<![CDATA[", "]]>");
     } else if (xml.compare(i, 2, "<?") == 0) {
-      i = xml.find("?>", i + 2);
+      i = skip(i, "<?", "?>");
     } else {
       // A tag: quoted values up to its '>'.
       char quote = 0;

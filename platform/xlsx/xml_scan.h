@@ -49,7 +49,8 @@ void AppendUtf8(std::string& out, std::uint32_t cp);
 std::size_t InvalidUtf8(std::string_view text);
 
 /// The offset of the first '<' inside an attribute value (which XML forbids and the tree parser
-/// lets through), or npos. Comments, CDATA sections and processing instructions are skipped.
+/// lets through), or npos. Comments, CDATA sections and processing instructions are skipped (one
+/// left open only its opening).
 std::size_t LessThanInAttribute(std::string_view xml);
 
 /// Decodes XML character data (entities, character references, CR LF and lone CR as LF).
