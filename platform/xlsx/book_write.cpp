@@ -141,11 +141,7 @@ void WritePlainCell(std::uint32_t row, const StoredCell& c, std::string& out) {
   };
   auto put_uint = [&at](std::uint64_t v) { at = std::to_chars(at, at + 24, v).ptr; };
   put("<c r=\"");
-  char letters[4];
-  int n = 0;
-  for (std::uint32_t col = c.col; col > 0; col = (col - 1) / 26)
-    letters[n++] = static_cast<char>('A' + (col - 1) % 26);
-  while (n > 0) *at++ = letters[--n];
+  at = PutColumnLetters(c.col, at);
   put_uint(row);
   *at++ = '"';
   if (c.has_style && c.style != 0) {

@@ -173,15 +173,19 @@ bool ParseCellRef(std::string_view ref, std::uint32_t& row, std::uint32_t& col) 
   return true;
 }
 
+char* PutColumnLetters(std::uint32_t col, char* out) {
+  char letters[4];
+  int n = 0;
+  for (std::uint32_t c = col; c > 0 && n < 4; c = (c - 1) / 26)
+    letters[n++] = static_cast<char>('A' + (c - 1) % 26);
+  while (n > 0) *out++ = letters[--n];
+  return out;
+}
+
 std::string FormatCellRef(std::uint32_t row, std::uint32_t col) {
   if (row == 0 || row > kMaxRow || col == 0 || col > kMaxColumn) return {};
   char letters[4];
-  int n = 0;
-  for (std::uint32_t c = col; c > 0; c = (c - 1) / 26)
-    letters[n++] = static_cast<char>('A' + (c - 1) % 26);
-  std::string out;
-  while (n > 0) out += letters[--n];
-  return out + std::to_string(row);
+  return std::string(letters, PutColumnLetters(col, letters)) + std::to_string(row);
 }
 
 struct Worksheet::Pool {

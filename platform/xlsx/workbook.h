@@ -35,6 +35,8 @@ inline constexpr std::uint32_t kMaxColumn = 16384;
 [[nodiscard]] bool ParseCellRef(std::string_view ref, std::uint32_t& row, std::uint32_t& col);
 /// "A1" for row 1, column 1; empty when out of range.
 std::string FormatCellRef(std::uint32_t row, std::uint32_t col);
+/// Writes the letters of column `col` (1 to kMaxColumn: "A" to "XFD") at `out`; returns the end.
+char* PutColumnLetters(std::uint32_t col, char* out);
 
 enum class SheetState : std::uint8_t { kVisible, kHidden, kVeryHidden };
 enum class SheetKind : std::uint8_t { kWorksheet, kChartsheet, kOther };
