@@ -1,6 +1,7 @@
 #include "platform/host/units.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -84,10 +85,22 @@ struct Fixed {
   }
 };
 
+// Whether a magnitude's exact decimal expansion has at most `decimals` fraction digits: m * 2^e
+// with m odd has max(0, -e) of them. Coordinates and scales such as 1, 0.5 or 2400.25 do.
+bool FitsDecimals(double magnitude, int decimals) {
+  if (magnitude == 0.0) return true;
+  int exponent = 0;
+  const double mantissa = std::frexp(magnitude, &exponent);
+  const auto m = static_cast<std::uint64_t>(std::ldexp(mantissa, 53));
+  exponent += std::countr_zero(m) - 53;
+  return -exponent <= decimals;
+}
+
 // The integer digits and `places` fraction digits of an ordinary magnitude, cut off (not
 // rounded), and the digit after them, without the exact expansion. to_chars rounds, but only at
 // the last of kGuard further digits: its rounding reached the digits wanted only when those
-// guard digits all come out as zeros, and then (or for a magnitude too large) this answers false.
+// guard digits all come out as zeros and the magnitude has more decimals than were printed, and
+// then (or for a magnitude too large) this answers false.
 bool CutDigits(double magnitude, int places, std::string& all, std::size_t& whole_len, char& next) {
   constexpr int kGuard = 8;
   if (std::signbit(magnitude) || !(magnitude < 1e15) || places < 0 || places > 20) return false;
@@ -98,7 +111,9 @@ bool CutDigits(double magnitude, int places, std::string& all, std::size_t& whol
   const std::string_view s(buf, static_cast<std::size_t>(end - buf));
   const std::size_t dot = s.find('.');
   if (dot == std::string_view::npos) return false;
-  if (s.substr(s.size() - kGuard).find_first_not_of('0') == std::string_view::npos) return false;
+  if (s.substr(s.size() - kGuard).find_first_not_of('0') == std::string_view::npos &&
+      !FitsDecimals(magnitude, places + 1 + kGuard))
+    return false;
   all.assign(s.substr(0, dot));
   whole_len = dot;
   all.append(s.substr(dot + 1, static_cast<std::size_t>(places)));

@@ -24,7 +24,10 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <cwchar>
+#include <iomanip>
 #include <limits>
 #include <string>
 #include <vector>
@@ -114,6 +117,63 @@ TEST(FormatDistance, WritesEachUnitAsTheHost) {
     EXPECT_EQ(t.text, row.expected)
         << "value " << row.value << " unit " << row.unit << " prec " << row.prec << " dimzin "
         << row.dimzin << " unitmode " << row.unitmode << " " << row.source;
+  }
+}
+
+// The decimal unit against an independent rounding: glibc's printf writes a double's exact
+// expansion when asked for enough digits (80 here, more than any value below has), and the
+// digits are then rounded half away from zero by hand. The values are the kinds a drawing holds:
+// few binary decimals (grid coordinates, scales), many (measured ones), and those just beside a
+// half, whose printed guard digits come out as zeros.
+TEST(FormatDistance, DecimalRoundsTheExactValue) {
+  auto expected = [](double value, int places) {
+    char exact[160];
+    std::snprintf(exact, sizeof exact, "%.80f", value);
+    std::string digits(exact);
+    const std::size_t dot = digits.find('.');
+    bool up = digits[dot + 1 + static_cast<std::size_t>(places)] >= '5';
+    digits.erase(dot + 1 + static_cast<std::size_t>(places));
+    if (places == 0) digits.pop_back();
+    for (std::size_t i = digits.size(); up && i-- > 0;) {
+      if (digits[i] == '.') continue;
+      if (digits[i] != '9') {
+        ++digits[i];
+        up = false;
+      } else {
+        digits[i] = '0';
+      }
+    }
+    if (up) digits.insert(digits.begin(), '1');
+    return std::wstring(digits.begin(), digits.end());
+  };
+  std::vector<double> values;
+  std::uint64_t seed = 0x9E3779B97F4A7C15u;
+  auto next = [&seed] {
+    seed ^= seed << 13, seed ^= seed >> 7, seed ^= seed << 17;
+    return seed;
+  };
+  for (int i = 0; i < 1500; ++i) {
+    const int decimals = static_cast<int>(next() % 61);               // binary fraction digits
+    const double whole = static_cast<double>(next() % (1ull << 40));  // up to about 1e12
+    const double value = std::ldexp(whole, -decimals);
+    values.push_back(value);
+    // The doubles on either side of a half: an exact one (.125), and one at some decimal place
+    // (.5, .05, .005...), which is exact only at the first.
+    for (double half :
+         {std::floor(value) + 0.125, std::floor(value) + 5.0 / std::pow(10.0, 1 + next() % 8)}) {
+      values.push_back(half);
+      values.push_back(std::nextafter(half, 0.0));
+      values.push_back(std::nextafter(half, 1e300));
+    }
+  }
+  values.insert(values.end(), {0.125, 0.375, 2.5, 1.0, 0.12499999999999999, 0.1250000000000001,
+                               1.005, 999999.9999999999, 0.0});
+  for (double value : values) {
+    for (int places = 0; places <= 15; ++places) {
+      UnitText t = FormatDistance(value, 2, places, With(0, 0));
+      ASSERT_EQ(t.text, expected(value, places))
+          << std::setprecision(17) << value << " to " << places << " places";
+    }
   }
 }
 
