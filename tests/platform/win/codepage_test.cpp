@@ -74,11 +74,18 @@ TEST(MultiByteToWideChar, CountsTheZeroAndQueriesTheSize) {
   wchar_t out[4];
   EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "ab\xC3\xA9", -1, out, 4), 4);
   EXPECT_EQ(std::wstring(out), L"ab\xE9");
+  // ASCII alone, which is converted without decoding.
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "abc", -1, nullptr, 0), 4);
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "abc", -1, out, 4), 4);
+  EXPECT_EQ(std::wstring(out), L"abc");
+  EXPECT_EQ(MultiByteToWideChar(CP_UTF8, 0, "abc", 2, out, 4), 2);
+  EXPECT_EQ(std::wstring(out, 2), L"ab");
   const struct {
     const char* bytes;
     int length, room;
     DWORD error;
   } failures[] = {{"ab\xC3\xA9", -1, 3, ERROR_INSUFFICIENT_BUFFER},
+                  {"abc", -1, 3, ERROR_INSUFFICIENT_BUFFER},
                   {"ab", 0, 4, ERROR_INVALID_PARAMETER},
                   {nullptr, 1, 4, ERROR_INVALID_PARAMETER}};
   for (const auto& row : failures) {
