@@ -7,7 +7,8 @@
 # drawing and the workbook, applying, saving. Both results are checked with ezdxf: the same
 # attributes hold the edited texts. Not part of CI.
 #   bench/compare_peer_import.sh [REFS...]      default: 1000 10000 100000
-#   RUNS=N (default 3): runs of each program per size, the shortest time and largest memory kept.
+#   RUNS=N (default 3): timed runs of each program per size, the shortest kept; then one run of
+#   each under time(1) for its peak memory.
 # Needs a Release build (BUILD=folder, default build-rel), /usr/bin/python3 with ezdxf and
 # openpyxl, /usr/bin/time, and the shared folder's tools.
 set -euo pipefail
@@ -25,8 +26,9 @@ sheetwise=$(pwd)/$build/bin/sheetwise
 export XDG_CONFIG_HOME=$work/config  # the user's settings are not read: defaults
 
 peak_mb() { awk '/Maximum resident set size/ { printf "%.0f", $NF / 1024 }' "$1"; }
-# Wall time from the shell's clock (microseconds; time's own report stops at hundredths, too
-# coarse for a run of a few hundredths): both programs are timed the same way, time(1) and all.
+# Wall time from the shell's clock (microseconds), each program started straight from the shell:
+# time(1) in between would add its own start (about 4 ms here) to both, a tenth of a small import
+# and nothing of the peer's second. Peak memory comes from a run of each under time(1) of its own.
 wall_s() { echo "$2 - $1" | bc | awk '{ printf "%.3f", $1 }'; }
 
 printf '%-7s | %8s %8s | %8s %8s | %6s %6s\n' refs "ours s" "ours MB" "peer s" "peer MB" \
@@ -58,24 +60,25 @@ EOF
   fi
   ours=$work/ours-$n.dxf
   peer=$work/peer-$n.dxf
-  # Each program RUNS times, turn about: the shortest time and the largest peak memory count, so
-  # that a moment when the machine was busy with something else weighs on neither.
-  os='' om=0 ps='' pm=0
+  # Each program RUNS times, turn about: the shortest time counts, so that a moment when the
+  # machine was busy with something else weighs on neither.
+  os='' ps=''
   for _ in $(seq "$runs"); do
     t0=$EPOCHREALTIME
-    /usr/bin/time -v -o "$work/ours.time" "$sheetwise" import "$drawing" "$book" -o "$ours" \
-      >"$work/ours.out"
+    "$sheetwise" import "$drawing" "$book" -o "$ours" >"$work/ours.out"
     t1=$EPOCHREALTIME
-    /usr/bin/time -v -o "$work/peer.time" /usr/bin/python3 "$shared/tools/peer.py" import \
-      "$drawing" "$book" "$peer" >"$work/peer.out"
+    /usr/bin/python3 "$shared/tools/peer.py" import "$drawing" "$book" "$peer" >"$work/peer.out"
     t2=$EPOCHREALTIME
-    t=$(wall_s "$t0" "$t1"); m=$(peak_mb "$work/ours.time")
+    t=$(wall_s "$t0" "$t1")
     { [ -z "$os" ] || (( $(echo "$t < $os" | bc) )); } && os=$t
-    (( m > om )) && om=$m
-    t=$(wall_s "$t1" "$t2"); m=$(peak_mb "$work/peer.time")
+    t=$(wall_s "$t1" "$t2")
     { [ -z "$ps" ] || (( $(echo "$t < $ps" | bc) )); } && ps=$t
-    (( m > pm )) && pm=$m
   done
+  /usr/bin/time -v -o "$work/ours.time" "$sheetwise" import "$drawing" "$book" -o "$ours" \
+    >"$work/ours.out"
+  /usr/bin/time -v -o "$work/peer.time" /usr/bin/python3 "$shared/tools/peer.py" import \
+    "$drawing" "$book" "$peer" >"$work/peer.out"
+  om=$(peak_mb "$work/ours.time") pm=$(peak_mb "$work/peer.time")
   # The same attributes hold the same texts in both results.
   /usr/bin/python3 - "$ours" "$peer" <<'EOF'
 import sys, ezdxf
